@@ -1,0 +1,43 @@
+#pragma once
+// The tool's one log: every progress, diagnostic and failure message goes
+// through LogPrint, which formats it and hands it to the installed sink.
+// Call sites test their bit of logMask before calling, so a suppressed
+// message costs one bit test and is never formatted.
+#include <cstdint>
+#include <cstdio>
+
+namespace tessaro {
+
+// Bit 0: "error     : " and "info      : " lines. Bit 1: "dbg info  : " lines.
+constexpr int32_t kLogError = 1;
+constexpr int32_t kLogInfo = 1;
+constexpr int32_t kLogDebug = 2;
+
+using LogSink = void (*)(const char* text);
+
+constexpr const char* kLogFileName = ".//TessaroLogFile.txt";
+// A log file strictly larger than this is deleted at the first line of a run.
+constexpr long kLogSizeLimitBytes = 31457280;
+constexpr int kLogMessageBufferBytes = 1024;
+
+extern int32_t logMask;
+extern LogSink logSink;
+extern std::FILE* logFile;
+extern bool logSizeRuleRun;
+
+// Formats into the 1024-byte message buffer (longer texts are cut at 1023
+// characters) and hands the result to logSink; does nothing while no sink
+// is installed.
+#if defined(__GNUC__)
+__attribute__((format(gnu_printf, 1, 2)))
+#endif
+void LogPrint(const char* format, ...);
+
+// The sink of the tool: the text unchanged to standard output, then behind a
+// UTC timestamp to the log file, which it opens at the first line.
+void WriteLogLine(const char* text);
+
+// End of a job run: a last "\n" into the log file if it is open, then close it.
+void FinishLogFile();
+
+}  // namespace tessaro

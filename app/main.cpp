@@ -1,0 +1,7 @@
+#include "app/entry.h"
+#include "platform/system.h"
+
+int main(int argc, char** argv) {
+  tessaro::SystemBackends backends;
+  return tessaro::RunTessaro(argc, argv);
+}

@@ -1,0 +1,32 @@
+#pragma once
+// The file seam: what the image loaders and the log need of the platform's
+// files beyond the standard streams. One implementation per platform.
+#include <cstdint>
+
+namespace tessaro {
+
+using FileHandle = std::intptr_t;
+constexpr FileHandle kInvalidFileHandle = -1;
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // Opens an existing file for reading, shared with other readers only.
+  virtual bool OpenForRead(const char* name, FileHandle& out) = 0;
+  // The low 32 bits of the file's size.
+  virtual uint32_t SizeLow32(FileHandle file) = 0;
+  // One read request; false when the platform reports failure.
+  virtual bool Read(FileHandle file, uint8_t* buffer, uint32_t lengthBytes, uint32_t& readBytes) = 0;
+  virtual void Close(FileHandle file) = 0;
+  // The platform's last error code (GetLastError, errno).
+  virtual uint32_t LastError() = 0;
+  // Deletes a file named in the narrow (ANSI) encoding; callers may ignore the result.
+  virtual bool Delete(const char* name) = 0;
+};
+
+// The installed file system; returns the one installed before. nullptr
+// installs one on which every call fails.
+FileSystem& TheFileSystem();
+FileSystem* InstallFileSystem(FileSystem* files);
+
+}  // namespace tessaro

@@ -1,0 +1,12 @@
+#pragma once
+#include "platform/clock.h"
+
+namespace tessaro {
+
+class PosixClock final : public Clock {
+ public:
+  UtcTime NowUtc() override;
+  void SleepMs(uint32_t sleepMs) override;
+};
+
+}  // namespace tessaro

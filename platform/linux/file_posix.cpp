@@ -1,0 +1,63 @@
+#include "platform/linux/file_posix.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace tessaro {
+
+bool PosixFileSystem::OpenForRead(const char* name, FileHandle& out) {
+  out = kInvalidFileHandle;
+  if (name == nullptr) {
+    errno = EINVAL;
+    return false;
+  }
+  const int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // Only regular files are images; a directory or a device would read as
+  // garbage or block.
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const int saved = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    ::close(fd);
+    errno = saved;
+    return false;
+  }
+  out = fd;
+  return true;
+}
+
+uint32_t PosixFileSystem::SizeLow32(FileHandle file) {
+  struct stat info {};
+  if (::fstat(static_cast<int>(file), &info) != 0) return 0;
+  return static_cast<uint32_t>(static_cast<uint64_t>(info.st_size) & 0xFFFFFFFFu);
+}
+
+bool PosixFileSystem::Read(FileHandle file, uint8_t* buffer, uint32_t lengthBytes, uint32_t& readBytes) {
+  // One request from the caller's view; short reads of the kernel are
+  // continued so that a regular file arrives whole, as ReadFile delivers it.
+  readBytes = 0;
+  while (readBytes < lengthBytes) {
+    const ssize_t got = ::read(static_cast<int>(file), buffer + readBytes, lengthBytes - readBytes);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (got == 0) break;
+    readBytes += static_cast<uint32_t>(got);
+  }
+  return true;
+}
+
+void PosixFileSystem::Close(FileHandle file) {
+  if (file >= 0) ::close(static_cast<int>(file));
+}
+
+uint32_t PosixFileSystem::LastError() { return static_cast<uint32_t>(errno); }
+
+bool PosixFileSystem::Delete(const char* name) { return std::remove(name) == 0; }
+
+}  // namespace tessaro

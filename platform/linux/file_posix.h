@@ -1,0 +1,16 @@
+#pragma once
+#include "platform/file.h"
+
+namespace tessaro {
+
+class PosixFileSystem final : public FileSystem {
+ public:
+  bool OpenForRead(const char* name, FileHandle& out) override;
+  uint32_t SizeLow32(FileHandle file) override;
+  bool Read(FileHandle file, uint8_t* buffer, uint32_t lengthBytes, uint32_t& readBytes) override;
+  void Close(FileHandle file) override;
+  uint32_t LastError() override;
+  bool Delete(const char* name) override;
+};
+
+}  // namespace tessaro

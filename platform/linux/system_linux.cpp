@@ -1,0 +1,29 @@
+#include "platform/linux/clock_posix.h"
+#include "platform/linux/file_posix.h"
+#include "platform/linux/hid_hidraw.h"
+#include "platform/system.h"
+
+namespace tessaro {
+
+struct SystemBackends::Impl {
+  PosixClock clock;
+  PosixFileSystem files;
+  HidrawBackend hid;
+  Clock* previousClock = nullptr;
+  FileSystem* previousFiles = nullptr;
+  HidBackend* previousHid = nullptr;
+};
+
+SystemBackends::SystemBackends() : impl_(std::make_unique<Impl>()) {
+  impl_->previousClock = InstallClock(&impl_->clock);
+  impl_->previousFiles = InstallFileSystem(&impl_->files);
+  impl_->previousHid = InstallHid(&impl_->hid);
+}
+
+SystemBackends::~SystemBackends() {
+  InstallHid(impl_->previousHid);
+  InstallFileSystem(impl_->previousFiles);
+  InstallClock(impl_->previousClock);
+}
+
+}  // namespace tessaro

@@ -1,0 +1,29 @@
+#include "platform/win32/clock_win32.h"
+#include "platform/win32/file_win32.h"
+#include "platform/win32/hid_win32.h"
+#include "platform/system.h"
+
+namespace tessaro {
+
+struct SystemBackends::Impl {
+  Win32Clock clock;
+  Win32FileSystem files;
+  Win32HidBackend hid;
+  Clock* previousClock = nullptr;
+  FileSystem* previousFiles = nullptr;
+  HidBackend* previousHid = nullptr;
+};
+
+SystemBackends::SystemBackends() : impl_(std::make_unique<Impl>()) {
+  impl_->previousClock = InstallClock(&impl_->clock);
+  impl_->previousFiles = InstallFileSystem(&impl_->files);
+  impl_->previousHid = InstallHid(&impl_->hid);
+}
+
+SystemBackends::~SystemBackends() {
+  InstallHid(impl_->previousHid);
+  InstallFileSystem(impl_->previousFiles);
+  InstallClock(impl_->previousClock);
+}
+
+}  // namespace tessaro

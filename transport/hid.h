@@ -1,0 +1,56 @@
+#pragma once
+// The HID seam: all that device discovery and register access need of the
+// platform's HID stack. The Windows backend (SetupAPI + HID), the Linux
+// hidraw backend and the simulated controller implement it.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tessaro {
+
+using HidHandle = std::intptr_t;
+constexpr HidHandle kInvalidHidHandle = -1;
+constexpr int kReportLengthBytes = 65;
+using Report = uint8_t[kReportLengthBytes];
+
+// One top-level collection met in a walk. On Windows every collection is an
+// interface of its own; one hidraw node carries several, so several entries
+// may share a path and differ by collection index.
+struct HidInterface {
+  std::wstring path;
+  uint32_t collection = 0;
+};
+
+// A walk over the present HID interfaces in the platform's order. Entries
+// whose details cannot be fetched are skipped silently by the walk itself.
+class HidWalk {
+ public:
+  virtual ~HidWalk() = default;
+  virtual bool Next(HidInterface& out) = 0;
+};
+
+class HidBackend {
+ public:
+  virtual ~HidBackend() = default;
+  virtual std::unique_ptr<HidWalk> BeginWalk() = 0;
+  // Opens the interface for reading and writing, shared for both.
+  virtual bool Open(const HidInterface& interface, HidHandle& out) = 0;
+  // Usage page and usage of the opened collection; false when its report
+  // description (Windows: preparsed data) cannot be had.
+  virtual bool GetCaps(HidHandle handle, uint16_t& usagePage, uint16_t& usage) = 0;
+  virtual bool GetVendorId(HidHandle handle, uint16_t& vendorId) = 0;
+  // Sends one whole 65-byte output report.
+  virtual bool SetOutputReport(HidHandle handle, const Report& report) = 0;
+  // Fetches one 65-byte input report; byte 0 holds the report ID on entry.
+  virtual bool GetInputReport(HidHandle handle, Report& report) = 0;
+  virtual void Close(HidHandle handle) = 0;
+  // The platform's last error code, for messages.
+  virtual uint32_t LastError() = 0;
+};
+
+// The installed backend; returns the one installed before. nullptr installs
+// one with no devices, on which every call fails.
+HidBackend& TheHid();
+HidBackend* InstallHid(HidBackend* backend);
+
+}  // namespace tessaro
