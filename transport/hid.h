@@ -33,7 +33,9 @@ class HidBackend {
  public:
   virtual ~HidBackend() = default;
   virtual std::unique_ptr<HidWalk> BeginWalk() = 0;
-  // Opens the interface for reading and writing, shared for both.
+  // Opens the interface for reading and writing, shared for both. A handle
+  // given out is never 0 nor kInvalidHidHandle: the connection takes both as
+  // "not open" and would never close such a handle.
   virtual bool Open(const HidInterface& interface, HidHandle& out) = 0;
   // Usage page and usage of the opened collection; false when its report
   // description (Windows: preparsed data) cannot be had.
