@@ -14,6 +14,11 @@ namespace tessaro {
 // The USB vendor ID of the controller's maker, fixed by the build.
 constexpr uint16_t kVendorId = TESSARO_VENDOR_ID;
 
+// The opening sequence of a job, and the reads of the VERSION block.
+constexpr int kOpenAttempts = 4;
+constexpr uint32_t kOpenRetrySleepMs = 2000;
+constexpr int kVersionReadAttempts = 5;
+
 class COpenParamentTLC {
  public:
   virtual ~COpenParamentTLC() = default;
@@ -25,18 +30,35 @@ class COpenParamentTLC {
 class CConnectionTLC {
  public:
   CConnectionTLC() = default;
-  virtual ~CConnectionTLC() = default;
+  // Closes a handle that is still open, so that no way out of a job leaks it.
+  virtual ~CConnectionTLC();
   CConnectionTLC(const CConnectionTLC&) = delete;
   CConnectionTLC& operator=(const CConnectionTLC&) = delete;
 
+  // True when open (found now, or open already); loads the match defaults
+  // into openParams on every call.
   bool Open();
+  // Walks the present HID interfaces and hands out the first matching one,
+  // left open; every other interface opened on the way is closed.
   bool FindDevice(HidHandle& handle);
+  // Safe in any state; afterwards the connection is closed.
   void Close();
 
-  // Register operations; see the .cpp for each result code.
+  // One output report; byte 0 is forced to the report ID. Returns len;
+  // -1 when len is outside 0..65 or buffer is null (nothing sent); -2 when
+  // the report is not delivered.
   int32_t WriteReport(const uint8_t* buffer, int32_t len);
+  // Reads len (1..60) bytes at address into dest. Returns len; -1 when the
+  // request was not sent (or was refused: len out of range, dest null);
+  // -2 when no reply came; -3 when the reply announces another length, and
+  // dest is left as it was.
   int32_t ReadRegister(uint16_t address, uint8_t* dest, int32_t len);
+  // Writes n bytes from address on, 55 per report. Returns n; -1 when n is 0
+  // or above INT32_MAX or data is null (nothing sent); -2 when a report
+  // fails (the chunks before it stay written).
   int32_t WriteRegister(uint16_t address, const uint8_t* data, uint32_t n);
+  // Reads the VERSION block into pid, vid and sensorId. 0, or -1 when not
+  // open or after five failed reads in a row.
   int32_t SetBasicProperties();
 
   HidHandle deviceHandle = kInvalidHidHandle;

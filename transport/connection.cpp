@@ -1,0 +1,112 @@
+#include "transport/connection.h"
+
+#include "app/log.h"
+#include "platform/clock.h"
+#include "transport/registers.h"
+
+namespace tessaro {
+namespace {
+
+bool IsOpenHandle(HidHandle handle) { return handle != 0 && handle != kInvalidHidHandle; }
+
+// An interface opened during the walk: closed on every way out unless it is
+// the one handed to the caller.
+class WalkHandle {
+ public:
+  explicit WalkHandle(HidBackend& hid) : hid_(hid) {}
+  ~WalkHandle() {
+    if (IsOpenHandle(handle_)) hid_.Close(handle_);
+  }
+  WalkHandle(const WalkHandle&) = delete;
+  WalkHandle& operator=(const WalkHandle&) = delete;
+
+  HidHandle& get() { return handle_; }
+  HidHandle release() {
+    const HidHandle handle = handle_;
+    handle_ = kInvalidHidHandle;
+    return handle;
+  }
+
+ private:
+  HidBackend& hid_;
+  HidHandle handle_ = kInvalidHidHandle;
+};
+
+}  // namespace
+
+CConnectionTLC::~CConnectionTLC() {
+  if (IsOpenHandle(deviceHandle)) Close();
+}
+
+bool CConnectionTLC::Open() {
+  openParams.usage = reg::kUsage;
+  openParams.usagePage = reg::kUsagePage;
+  openParams.vendorId = kVendorId;
+
+  if (deviceHandle != kInvalidHidHandle) {
+    if (logMask & kLogDebug) LogPrint("dbg info  : device already been opened\r\n");
+    return true;
+  }
+  HidHandle handle = kInvalidHidHandle;
+  if (!FindDevice(handle)) {
+    if (logMask & kLogError) LogPrint("error     : find device failed\r\n");
+    return false;
+  }
+  deviceHandle = handle;
+  opened = 1;
+  return true;
+}
+
+bool CConnectionTLC::FindDevice(HidHandle& handle) {
+  HidBackend& hid = TheHid();
+  // The walk owns the platform's interface list; it is released when this
+  // function returns, matched or not.
+  const std::unique_ptr<HidWalk> walk = hid.BeginWalk();
+  HidInterface candidate;
+  while (walk->Next(candidate)) {
+    WalkHandle opened(hid);
+    // Interfaces held by another process without sharing, or closed to this
+    // user, are passed over silently.
+    if (!hid.Open(candidate, opened.get()) || !IsOpenHandle(opened.get())) continue;
+
+    uint16_t usagePage = 0;
+    uint16_t usage = 0;
+    if (!hid.GetCaps(opened.get(), usagePage, usage)) {
+      if (logMask & kLogDebug) LogPrint("dbg info  : HidD_GetPreparsedData Get last error = 0x%x\n", hid.LastError());
+      continue;
+    }
+    uint16_t vendorId = 0;
+    if (!hid.GetVendorId(opened.get(), vendorId)) continue;
+
+    if (openParams.vendorId == vendorId && openParams.usagePage == usagePage && openParams.usage == usage) {
+      if (logMask & kLogDebug) {
+        LogPrint("dbg info  : Find the target device success,path of device is %ls\n", candidate.path.c_str());
+      }
+      handle = opened.release();
+      return true;
+    }
+  }
+  return false;
+}
+
+void CConnectionTLC::Close() {
+  if (IsOpenHandle(deviceHandle)) {
+    TheHid().Close(deviceHandle);
+    deviceHandle = kInvalidHidHandle;
+  }
+  opened = 0;
+}
+
+bool OpenForJob(CConnectionTLC& connection) {
+  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+    if (connection.Open()) {
+      if (logMask & kLogDebug) LogPrint("dbg info  : open TLC success\n");
+      return true;
+    }
+    if (logMask & kLogError) LogPrint("error     : open TLC failed\n");
+    SleepMs(kOpenRetrySleepMs);
+  }
+  return false;
+}
+
+}  // namespace tessaro
