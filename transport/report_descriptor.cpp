@@ -33,7 +33,6 @@ bool ParseTopLevelCollections(const uint8_t* descriptor, size_t lengthBytes,
   std::vector<TopLevelCollection> found;
   uint32_t usagePage = 0;
   std::vector<uint32_t> pushedPages;
-  bool haveUsage = false;
   bool usageIsExtended = false;
   uint32_t usage = 0;
   size_t depth = 0;
@@ -70,7 +69,7 @@ bool ParseTopLevelCollections(const uint8_t* descriptor, size_t lengthBytes,
         if (depth == 0) {
           TopLevelCollection collection;
           collection.usagePage = static_cast<uint16_t>(usageIsExtended ? usage >> 16 : usagePage);
-          collection.usage = static_cast<uint16_t>(haveUsage ? usage & 0xFFFFu : 0);
+          collection.usage = static_cast<uint16_t>(usage & 0xFFFFu);
           found.push_back(collection);
         }
         ++depth;
@@ -79,7 +78,6 @@ bool ParseTopLevelCollections(const uint8_t* descriptor, size_t lengthBytes,
         --depth;
       }
       // Local items hold only until the main item that uses them.
-      haveUsage = false;
       usageIsExtended = false;
       usage = 0;
     } else if (type == kTypeGlobal) {
@@ -95,7 +93,6 @@ bool ParseTopLevelCollections(const uint8_t* descriptor, size_t lengthBytes,
       }
     } else if (type == kTypeLocal) {
       if (tag == kLocalUsage) {
-        haveUsage = true;
         usageIsExtended = dataBytes == 4;
         usage = data;
       }
