@@ -1,0 +1,125 @@
+// Sub-firmware flashing: the controller cannot write its flash from the
+// host's reports directly, so each chunk goes to its buffer at 0x9000 and a
+// load-flash command names where it belongs and what it sums to.
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+#include "app/log.h"
+#include "images/fw_image.h"
+#include "platform/clock.h"
+#include "transport/registers.h"
+#include "update/jobs.h"
+
+namespace tessaro {
+namespace {
+
+constexpr uint32_t kAfterLoadFlashSleepMs = 80;
+constexpr uint32_t kFlashPollReads = 100;
+constexpr uint32_t kFlashPollSleepMs = 2;
+// A chunk is sent once and reloaded while fewer than this many reloads were
+// made: 12 sends in all.
+constexpr uint32_t kMaxReloads = 11;
+constexpr uint32_t kProgressCells = 50;
+constexpr int32_t kLoadFlashCommandBytes = 11;
+
+// True once 0x5096 reads 0xAA within the poll's reads; lastValue is the
+// last byte seen (0 for a failed read).
+bool PollFlashDone(CConnectionTLC& connection, uint8_t& lastValue) {
+  for (uint32_t read = 0; read < kFlashPollReads; ++read) {
+    uint8_t value[1] = {0};
+    const int32_t result = connection.ReadRegister(reg::kFlashStateAddr, value, 1);
+    if (result < 0) {
+      if (logMask & kLogError) LogPrint("error     : Failed read 0x5096, ret=%d\n", result);
+    }
+    lastValue = value[0];
+    if (value[0] == reg::kFlashDone) return true;
+    SleepMs(kFlashPollSleepMs);
+  }
+  return false;
+}
+
+// The controller's state after an unconfirmed chunk, for whoever reads the
+// debug log; the read's own result does not matter.
+void DumpFlashDebugBlock(CConnectionTLC& connection) {
+  uint8_t block[reg::kFlashDebugBytes] = {};
+  connection.ReadRegister(reg::kFlashDebugAddr, block, reg::kFlashDebugBytes);
+  for (int32_t i = 0; i < reg::kFlashDebugBytes; ++i) {
+    if (logMask & kLogDebug) LogPrint("dbg info  : 0x%04x: 0x%02x\n", reg::kFlashDebugAddr + i, block[i]);
+  }
+}
+
+// "[" then 50 cells, the first percent / 2 of them "=", then "]".
+std::string ProgressBar(uint32_t percent) {
+  const uint32_t filled = std::min<uint32_t>(percent / 2, kProgressCells);
+  std::string bar = "[";
+  bar.append(filled, '=');
+  bar.append(kProgressCells - filled, ' ');
+  bar += "]";
+  return bar;
+}
+
+}  // namespace
+
+int32_t LoadSubFw(CConnectionTLC& connection, uint32_t flashAddress, const uint8_t* data, uint32_t totalLength,
+                  const uint8_t* imageEnd) {
+  uint32_t done = 0;
+  uint32_t address = flashAddress;
+  uint32_t reloads = 0;
+  while (done < totalLength) {
+    const uint32_t chunkLength = std::min(reg::kFlashChunkBytes, totalLength - done);
+    const uint8_t* chunk = data + done;
+
+    const int32_t written = connection.WriteRegister(reg::kChunkBufferAddr, chunk, chunkLength);
+    if (written < 0) {
+      if (logMask & kLogError) {
+        LogPrint("error     : Failed write sub fw,total length:%d, flash_addr:0x%04x, now write len:%d, ret:%d\n",
+                 static_cast<int32_t>(totalLength), address, static_cast<int32_t>(chunkLength), written);
+      }
+      return written;
+    }
+
+    const uint16_t checksum = ChunkChecksum(chunk, chunkLength, imageEnd);
+    const uint8_t command[kLoadFlashCommandBytes] = {reg::kReportId,
+                                                     reg::kCmdLoadFlash,
+                                                     0x00,
+                                                     0x00,
+                                                     0x06,
+                                                     static_cast<uint8_t>(chunkLength >> 8),
+                                                     static_cast<uint8_t>(chunkLength),
+                                                     static_cast<uint8_t>(address >> 16),
+                                                     static_cast<uint8_t>(address >> 8),
+                                                     static_cast<uint8_t>(checksum >> 8),
+                                                     static_cast<uint8_t>(checksum)};
+    if (connection.WriteReport(command, kLoadFlashCommandBytes) < 0) {
+      if (logMask & kLogError) LogPrint("error     : Failed write load flash command, ret =%d\n", -2);
+      return -2;
+    }
+
+    SleepMs(kAfterLoadFlashSleepMs);
+
+    uint8_t lastValue = 0;
+    if (PollFlashDone(connection, lastValue)) {
+      address += chunkLength;
+      done += chunkLength;
+      reloads = 0;
+      // 64-bit, so that sub-firmwares past 42 MB do not wrap the product.
+      const uint64_t percent = uint64_t{done} * 100 / totalLength;
+      if (percent <= 100 && (logMask & kLogInfo)) {
+        LogPrint("info      : %s %d/100\r", ProgressBar(static_cast<uint32_t>(percent)).c_str(),
+                 static_cast<int32_t>(percent));
+      }
+      continue;
+    }
+
+    if (logMask & kLogDebug) LogPrint("dbg info  : Read back 0x5096(0x%x) != 0xAA\n", lastValue);
+    DumpFlashDebugBlock(connection);
+    if (reloads >= kMaxReloads) return -1;
+    ++reloads;
+    if (logMask & kLogDebug) LogPrint("dbg info  : Reload(%d) subFW:addr:0x%x\n", static_cast<int32_t>(reloads), address);
+  }
+  if (logMask & kLogInfo) LogPrint("info      : \n");
+  return 0;
+}
+
+}  // namespace tessaro
