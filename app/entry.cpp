@@ -1,12 +1,122 @@
 #include "app/entry.h"
 
+#include <cctype>
+#include <clocale>
+#include <cstdio>
+#include <string>
+
 #include "app/log.h"
+#include "cmdline/cmdline.h"
+#include "update/jobs.h"
 
 namespace tessaro {
+namespace {
 
-int32_t RunTessaro(int, char**) {
+enum class JobKind { kNone, kFirmware, kConfiguration, kProperty };
+
+constexpr const char* kVersionText = "1.0.1.3\n";
+
+void DeclareOptions(cmdline::parser& options) {
+  options.addFlag("ignoreVer", 'i', "Ignore version forced update");
+  options.addFlag("firmware", 'f', "update firmware");
+  options.addFlag("config", 'c', "update configuration");
+  options.addFlag("debug", 'd', "open debug log switch");
+  options.addFlag("version", 'v', "version of this app");
+  options.addOption<std::string>("prop", 'p', "get info from ic.option for [pid vid sensorID cfgver]", false, "pid");
+  options.addOption<std::string>("file", 0, "file of firmware or config", false, "");
+  options.addOption<int32_t>("flag", 0,
+                             "flag that indicate which type of sub firmware should be update;\r\n"
+                             "\t\tbit2:KV30 bitb:Q5 bit6:short bit5:smallsys bite:bootcode,default=0x844(KV30+Q5+short)",
+                             false, 2116);
+}
+
+// The property word picks the query; a word that names none runs nothing
+// and leaves the exit code at 0.
+int32_t RunPropertyQuery(std::string property) {
+  for (char& c : property) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (property == "pid") return ReadFwPid();
+  if (property == "vid") return ReadFwVid();
+  // These two are the property itself, so the exit code holds one byte.
+  if (property == "sensorid") return ReadSensorId() & 0xFF;
+  if (property == "cfgver") return ReadCfgVersion() & 0xFF;
+  return 0;
+}
+
+}  // namespace
+
+int32_t RunTessaro(int argc, char** argv) {
+  std::string fileName;
+  std::string propertyText;
+  uint32_t subTypeFlag = 0x844;
+
   logSink = WriteLogLine;
-  return 1;
+  // The C call, not std::locale(""), which throws on some runtimes when the
+  // environment names a locale they lack.
+  std::setlocale(LC_ALL, "");
+
+  cmdline::parser options;
+  DeclareOptions(options);
+  options.parseOrExit(argc, argv);
+
+  const bool firmware = options.isSet("firmware");
+  const bool config = options.isSet("config");
+  const bool file = options.isSet("file");
+  const bool prop = options.isSet("prop");
+  const bool version = options.isSet("version");
+
+  // The refusals below print straight to the console: they run before any
+  // job, so they neither open nor touch the log file.
+  if (argc < 2 || !(firmware || config || file || prop || version)) {
+    std::printf("invalid parameters,for help --help or -?\n");
+    return 1;
+  }
+  if ((firmware || config) && !file) std::printf("file name is NULL\n");
+  if (firmware && config) {
+    std::printf("Firmware and config can't be upgraded at the same time");
+    return 1;
+  }
+
+  const bool ignoreVersion = options.isSet("ignoreVer");
+  JobKind job = JobKind::kNone;
+  if (firmware) job = JobKind::kFirmware;
+  if (config) job = JobKind::kConfiguration;
+  if (prop) {
+    job = JobKind::kProperty;
+    propertyText = options.value<std::string>("prop");
+  }
+  if (options.isSet("debug")) logMask = 3;
+  if (file) fileName = options.value<std::string>("file");
+  if (options.isSet("flag")) {
+    subTypeFlag = static_cast<uint32_t>(options.value<int32_t>("flag"));
+    std::printf("firmware update sub type flag:0x%x", subTypeFlag);
+  }
+  if (version) {
+    std::printf("%s", kVersionText);
+    return 0;
+  }
+  if (!file && !prop) {
+    std::printf("file name is NULL\n");
+    return -1;
+  }
+
+  int32_t result = 0;
+  switch (job) {
+    case JobKind::kFirmware:
+      std::printf("update firmware, file name:%s\n", fileName.c_str());
+      result = UpdateFw(fileName.c_str(), ignoreVersion, subTypeFlag);
+      break;
+    case JobKind::kConfiguration:
+      std::printf("update configuration, file name:%s\n", fileName.c_str());
+      result = UpdateCfg(fileName.c_str(), ignoreVersion);
+      break;
+    case JobKind::kProperty:
+      result = RunPropertyQuery(propertyText);
+      break;
+    case JobKind::kNone:
+      break;
+  }
+  FinishLogFile();
+  return result;
 }
 
 }  // namespace tessaro
