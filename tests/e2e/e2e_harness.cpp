@@ -1,0 +1,181 @@
+#include "tests/e2e/e2e_harness.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <regex>
+#include <stdexcept>
+#include <thread>
+
+#include "tests/support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace tessaro::e2e {
+namespace {
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+// Kills the run's process group unless Disarm() comes first. The child is
+// waited for with a blocking waitpid; this only bounds a hung run.
+class Watchdog {
+ public:
+  Watchdog(pid_t group, int timeoutMs) : thread_([this, group, timeoutMs] {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (!done_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return disarmed_; })) {
+        fired_ = true;
+        kill(-group, SIGKILL);
+      }
+    }) {}
+  ~Watchdog() { Disarm(); }
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+
+  // Returns whether the watchdog had killed the run.
+  bool Disarm() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      disarmed_ = true;
+    }
+    done_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    return fired_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool disarmed_ = false;
+  bool fired_ = false;
+  std::thread thread_;
+};
+
+}  // namespace
+
+const std::string& RunResult::dir() const { return workDir_->path(); }
+
+bool RunResult::HasFile(const std::string& name) const { return testing::FileExists(workDir_->File(name)); }
+
+std::string RunResult::ReadFile(const std::string& name) const { return testing::ReadFileBytes(workDir_->File(name)); }
+
+std::vector<std::string> RunResult::Files() const {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(workDir_->path())) {
+    if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool IsWindowsBuild() { return Environment("TESSARO_E2E_EXE_SUFFIX") == ".exe"; }
+
+std::string ProgramPath(Program program) {
+  const std::string binDir = Environment("TESSARO_E2E_BIN_DIR");
+  if (binDir.empty()) throw std::runtime_error("TESSARO_E2E_BIN_DIR is not set; run the tests through ctest");
+  const std::string name = program == Program::kSim ? "tessaro-sim" : "tessaro";
+  return fs::absolute(binDir).lexically_normal().generic_string() + "/" + name +
+         Environment("TESSARO_E2E_EXE_SUFFIX");
+}
+
+std::string ProgramArgv0(Program program) {
+  std::string path = ProgramPath(program);
+  if (!IsWindowsBuild()) return path;
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return "Z:" + path;
+}
+
+RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputFile>& files, const RunOptions& options) {
+  RunResult result;
+  result.workDir_ = std::make_shared<testing::TempDir>();
+  for (const InputFile& file : files) {
+    const fs::path target = fs::path(result.workDir_->path()) / file.name;
+    fs::create_directories(target.parent_path());
+    testing::WriteFileBytes(target.string(), file.bytes);
+  }
+
+  // Output goes to files, not pipes: Wine's helper processes inherit the
+  // descriptors and would hold a pipe open for seconds after the run.
+  testing::TempDir captureDir;
+  const std::string outPath = captureDir.File("stdout");
+  const std::string errPath = captureDir.File("stderr");
+
+  const std::string program = ProgramPath(options.program);
+  if (!fs::exists(program)) throw std::runtime_error("program not built: " + program);
+  std::vector<std::string> command;
+  const std::string emulator = Environment("TESSARO_E2E_EMULATOR");
+  if (!emulator.empty()) command.push_back(emulator);
+  command.push_back(program);
+  command.insert(command.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : command) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const std::string workDir = result.workDir_->path();
+
+  const pid_t child = fork();
+  if (child < 0) throw std::runtime_error("fork failed");
+  if (child == 0) {
+    // Only async-signal-safe calls from here to exec.
+    setpgid(0, 0);
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+        chdir(workDir.c_str()) != 0) {
+      _exit(127);
+    }
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  setpgid(child, child);  // also here, so the watchdog's group exists at once
+
+  int status = 0;
+  {
+    Watchdog watchdog(child, options.timeoutMs);
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.timedOut = watchdog.Disarm();
+  }
+  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  result.out = testing::ReadFileBytes(outPath);
+  result.err = testing::ReadFileBytes(errPath);
+  return result;
+}
+
+RunResult RunSim(const std::vector<std::string>& args, const std::vector<InputFile>& files) {
+  RunOptions options;
+  options.program = Program::kSim;
+  return RunTool(args, files, options);
+}
+
+std::string TextMode(const std::string& text) {
+  if (!IsWindowsBuild()) return text;
+  std::string converted;
+  converted.reserve(text.size() + text.size() / 8);
+  for (char c : text) {
+    if (c == '\n') converted += '\r';
+    converted += c;
+  }
+  return converted;
+}
+
+int ExitCode(int32_t result) { return static_cast<int>(static_cast<uint32_t>(result) & 0xFFu); }
+
+std::string MaskTimestamps(const std::string& logText) {
+  static const std::regex timestamp("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}:[0-9]{3} -> ");
+  return std::regex_replace(logText, timestamp, "YYYY-MM-DD HH:MM:SS:mmm -> ");
+}
+
+}  // namespace tessaro::e2e

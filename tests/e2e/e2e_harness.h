@@ -1,0 +1,95 @@
+#pragma once
+// End-to-end harness: runs a built program (tessaro or tessaro-sim, native or
+// a Windows build under Wine) in a fresh working directory and hands back
+// everything it left: standard output, standard error, the exit code as a
+// Linux parent sees it, and the files of its working directory.
+//
+// Which build is run comes from the environment that CTest sets:
+//   TESSARO_E2E_BIN_DIR     folder holding tessaro[.exe] and tessaro-sim[.exe]
+//   TESSARO_E2E_EXE_SUFFIX  "" or ".exe"
+//   TESSARO_E2E_EMULATOR    empty, or the program that runs a Windows program
+//                           (tools/wine-run)
+//
+// The same test case runs against both builds when it writes its expected
+// console and log texts through TextMode() and its exit codes through
+// ExitCode(), and expects ProgramArgv0() where the program echoes argv[0].
+//
+//   auto run = tessaro::e2e::RunTool({"--file", "fw.bin", "-f"}, {{"fw.bin", bytes}});
+//   EXPECT_EQ(run.out, TextMode("update firmware, file name:fw.bin\n"));
+//   EXPECT_EQ(run.exitCode, ExitCode(-1));
+//   EXPECT_EQ(MaskTimestamps(run.ReadFile("TessaroLogFile.txt")), TextMode(...));
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tessaro::testing {
+class TempDir;
+}
+
+namespace tessaro::e2e {
+
+enum class Program { kTessaro, kSim };
+
+// A file written into the working directory before the program starts.
+struct InputFile {
+  std::string name;  // relative to the working directory; folders are created
+  std::string bytes;
+};
+
+struct RunOptions {
+  Program program = Program::kTessaro;
+  // The run is killed (and reported with timedOut) after this long.
+  int timeoutMs = 120000;
+};
+
+class RunResult {
+ public:
+  std::string out;   // standard output, byte for byte
+  std::string err;   // standard error, byte for byte
+  int exitCode = 0;  // the low 8 bits of the program's result: -1 shows as 255
+  int signal = 0;    // the signal that ended the process, 0 when it exited
+  bool timedOut = false;
+
+  // The working directory; it lives as long as any copy of this result.
+  const std::string& dir() const;
+  bool HasFile(const std::string& name) const;
+  // The whole file, binary; "" when it does not exist.
+  std::string ReadFile(const std::string& name) const;
+  // Names of the regular files the working directory holds, sorted.
+  std::vector<std::string> Files() const;
+
+ private:
+  friend RunResult RunTool(const std::vector<std::string>&, const std::vector<InputFile>&, const RunOptions&);
+  std::shared_ptr<testing::TempDir> workDir_;
+};
+
+// Runs the program with args (argv[0] is supplied: ProgramPath()), stdin
+// from /dev/null, in a new temporary working directory holding files.
+RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputFile>& files = {},
+              const RunOptions& options = {});
+// The same with tessaro-sim.
+RunResult RunSim(const std::vector<std::string>& args, const std::vector<InputFile>& files = {});
+
+// True when the programs under test are Windows programs.
+bool IsWindowsBuild();
+// The file that is executed (the emulator's argument for a Windows build).
+std::string ProgramPath(Program program = Program::kTessaro);
+// argv[0] as the program receives it: the path itself natively; under Wine
+// the DOS form of the path on drive Z: ("Z:\work\...\tessaro.exe").
+std::string ProgramArgv0(Program program = Program::kTessaro);
+
+// Text as a program writes it through a text-mode stream of the build under
+// test: unchanged natively; for a Windows build every "\n" becomes "\r\n",
+// so a "\r\n" in a message comes out as "\r\r\n".
+std::string TextMode(const std::string& text);
+// The exit code a Linux parent sees for a program's 32-bit result.
+int ExitCode(int32_t result);
+// Replaces every log timestamp "2024-03-05 06:07:08:009 -> " by the fixed
+// text "YYYY-MM-DD HH:MM:SS:mmm -> ", so that log files compare exactly.
+std::string MaskTimestamps(const std::string& logText);
+
+// The log file's name in the working directory.
+constexpr const char* kLogFile = "TessaroLogFile.txt";
+
+}  // namespace tessaro::e2e
