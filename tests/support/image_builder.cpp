@@ -75,8 +75,10 @@ void SealFwImage(std::string& image) {
 }
 
 std::vector<uint8_t> BalancedCfgBytes(uint8_t version, const std::vector<uint8_t>& body) {
-  std::vector<uint8_t> bytes{version};
-  bytes.insert(bytes.end(), body.begin(), body.end());
+  std::vector<uint8_t> bytes;
+  bytes.reserve(body.size() + 2);
+  bytes.push_back(version);
+  for (uint8_t byte : body) bytes.push_back(byte);
   uint8_t sum = 0;
   for (uint8_t byte : bytes) sum = static_cast<uint8_t>(sum + byte);
   bytes.push_back(static_cast<uint8_t>(0x100 - sum));
