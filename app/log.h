@@ -28,7 +28,9 @@ extern bool logSizeRuleRun;
 // Formats into the 1024-byte message buffer (longer texts are cut at 1023
 // characters) and hands the result to logSink; does nothing while no sink
 // is installed.
-#if defined(__GNUC__)
+#if defined(__clang__)
+__attribute__((format(printf, 1, 2)))
+#elif defined(__GNUC__)
 __attribute__((format(gnu_printf, 1, 2)))
 #endif
 void LogPrint(const char* format, ...);
