@@ -1,0 +1,27 @@
+#include "sim/flash.h"
+
+#include <algorithm>
+
+namespace tessaro::sim {
+
+bool Flash::Load(std::vector<uint8_t> bytes) {
+  if (bytes.size() > kFlashBytes) return false;
+  written_.assign(bytes.size(), false);
+  for (size_t i = 0; i < bytes.size(); ++i) written_[i] = bytes[i] != 0xFF;
+  bytes_ = std::move(bytes);
+  return true;
+}
+
+bool Flash::Write(uint32_t address, const uint8_t* data, size_t count) {
+  if (address > kFlashBytes || count > kFlashBytes - address) return false;
+  const size_t end = static_cast<size_t>(address) + count;
+  if (end > bytes_.size()) {
+    bytes_.resize(end, 0xFF);
+    written_.resize(end, false);
+  }
+  std::copy(data, data + count, bytes_.begin() + address);
+  std::fill(written_.begin() + address, written_.begin() + static_cast<std::ptrdiff_t>(end), true);
+  return true;
+}
+
+}  // namespace tessaro::sim

@@ -1,0 +1,46 @@
+#pragma once
+// tessaro-sim's backends: the simulated controller behind the HID seam and a
+// clock that records every sleep in the trace. The file seam stays the
+// platform's, so image files and the log are read and written as by tessaro.
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+
+namespace tessaro {
+
+namespace sim {
+
+// The state or flash file cannot be taken. Thrown by the first call into the
+// simulated HID layer, before any report is exchanged, so that the run ends
+// with the files as they were; what() is the one-line message.
+class StateFileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Exit code of a run ended by a StateFileError (156 as a shell sees it): no
+// job result of the tool's own is this value.
+constexpr int32_t kStateFileErrorExitCode = -100;
+
+}  // namespace sim
+
+// Installs the simulated HID backend and clock over whatever is installed,
+// for the life of the object. The simulator's files are read at the first
+// call into the HID layer; if there was one, the state and flash files are
+// written back when the object ends, however the job ended. The trace is
+// written line by line as events happen, so it is whole even when the
+// process ends abruptly.
+class SimBackends {
+ public:
+  SimBackends();
+  ~SimBackends();
+  SimBackends(const SimBackends&) = delete;
+  SimBackends& operator=(const SimBackends&) = delete;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tessaro

@@ -1,0 +1,22 @@
+#pragma once
+// The clock of tessaro-sim: every sleep goes into the trace; it is slept on
+// the clock installed before unless the state asks for virtual time. The
+// time of day is always the one installed before, so log stamps stay real.
+#include "platform/clock.h"
+#include "sim/sim_session.h"
+
+namespace tessaro::sim {
+
+class SimClock final : public Clock {
+ public:
+  SimClock(Session& session, Clock& underlying) : session_(session), underlying_(underlying) {}
+
+  UtcTime NowUtc() override { return underlying_.NowUtc(); }
+  void SleepMs(uint32_t sleepMs) override;
+
+ private:
+  Session& session_;
+  Clock& underlying_;
+};
+
+}  // namespace tessaro::sim

@@ -1,0 +1,56 @@
+#pragma once
+// The HID seam over the simulated controller: one device whose collections
+// are those the state asks for, the non-matching ones (a touch screen's
+// digitizer, usage page 0x000D, usage 0x0004) walked before the matching
+// ones. The controller answers on every matching collection.
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sim/sim_session.h"
+#include "transport/hid.h"
+
+namespace tessaro::sim {
+
+// Error codes as the host's HID stack would give them.
+constexpr uint32_t kErrorFileNotFound = 2;
+constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorGenFailure = 31;
+constexpr uint32_t kErrorInvalidParameter = 87;
+
+constexpr uint16_t kOtherUsagePage = 0x000D;
+constexpr uint16_t kOtherUsage = 0x0004;
+
+class SimHid final : public HidBackend {
+ public:
+  explicit SimHid(Session& session) : session_(session) {}
+
+  std::unique_ptr<HidWalk> BeginWalk() override;
+  bool Open(const HidInterface& interface, HidHandle& out) override;
+  bool GetCaps(HidHandle handle, uint16_t& usagePage, uint16_t& usage) override;
+  bool GetVendorId(HidHandle handle, uint16_t& vendorId) override;
+  bool SetOutputReport(HidHandle handle, const Report& report) override;
+  bool GetInputReport(HidHandle handle, Report& report) override;
+  void Close(HidHandle handle) override;
+  uint32_t LastError() override;
+
+ private:
+  struct Collection {
+    std::wstring path;
+    bool matching = false;
+  };
+
+  // Begins the session at the first call and lays out the collections.
+  void Begin();
+  const Collection* Find(HidHandle handle);
+  bool Fail(uint32_t error);
+
+  Session& session_;
+  std::vector<Collection> collections_;
+  std::map<HidHandle, size_t> openHandles_;
+  // Handles are never reused within a run, so a stale one is always caught.
+  HidHandle nextHandle_ = 1;
+  uint32_t lastError_ = 0;
+};
+
+}  // namespace tessaro::sim
