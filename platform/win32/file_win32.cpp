@@ -24,8 +24,13 @@ bool Win32FileSystem::OpenForRead(const char* name, FileHandle& out) {
 }
 
 uint32_t Win32FileSystem::SizeLow32(FileHandle file) {
+  // Without the high part, 0xFFFFFFFF is both the failure value and a real
+  // low part; only the last error tells them apart. On failure the size is
+  // 0, and the read that follows finds the bytes it does not expect.
+  SetLastError(NO_ERROR);
   const DWORD low = GetFileSize(AsHandle(file), nullptr);
-  return low == INVALID_FILE_SIZE ? 0u : static_cast<uint32_t>(low);
+  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return 0u;
+  return static_cast<uint32_t>(low);
 }
 
 bool Win32FileSystem::Read(FileHandle file, uint8_t* buffer, uint32_t lengthBytes, uint32_t& readBytes) {
