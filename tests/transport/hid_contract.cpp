@@ -246,8 +246,9 @@ TEST_P(HidContractTest, WritesArriveByteExactAndAFailedOneIsReported) {
   EXPECT_EQ(connection.WriteRegister(reg::kConfigAddr, data.data(), 3), -2);
   EXPECT_EQ(connection.WriteRegister(reg::kConfigAddr, data.data(), 56), 56);
 
-  std::vector<uint8_t> first = {0x0E, 0x20, 0x01, 0x00, 0x3C, 0x00, 0x80, 0x50, 0x00, 0x37};
-  first.insert(first.end(), data.begin(), data.begin() + 55);
+  std::vector<uint8_t> first(data.begin(), data.begin() + 55);
+  const uint8_t header[] = {0x0E, 0x20, 0x01, 0x00, 0x3C, 0x00, 0x80, 0x50, 0x00, 0x37};
+  first.insert(first.begin(), std::begin(header), std::end(header));
   const auto trace = harness->Trace();
   ASSERT_EQ(trace.size(), 5u);
   EXPECT_EQ(trace[2], OutFailed({0x0E, 0x20, 0x00, 0x00, 0x08, 0x00, 0x80, 0x50, 0x00, 0x03, 0xA0, 0xA1, 0xA2}));

@@ -145,18 +145,19 @@ void ExpectWriteReports(const std::vector<std::vector<uint8_t>>& sent, uint16_t 
     SCOPED_TRACE("chunk " + std::to_string(i));
     const size_t chunk = std::min<size_t>(55, n - offset);
     const uint16_t chunkAddress = static_cast<uint16_t>(address + offset);
-    std::vector<uint8_t> expected = {0x0E,
-                                     0x20,
-                                     static_cast<uint8_t>(i + 1 < sent.size() ? 1 : 0),
-                                     static_cast<uint8_t>(i & 0xFF),
-                                     static_cast<uint8_t>(chunk + 5),
-                                     0x00,
-                                     static_cast<uint8_t>(chunkAddress >> 8),
-                                     static_cast<uint8_t>(chunkAddress & 0xFF),
-                                     0x00,
-                                     static_cast<uint8_t>(chunk)};
-    expected.insert(expected.end(), data.begin() + static_cast<long>(offset),
-                    data.begin() + static_cast<long>(offset + chunk));
+    const uint8_t header[] = {0x0E,
+                              0x20,
+                              static_cast<uint8_t>(i + 1 < sent.size() ? 1 : 0),
+                              static_cast<uint8_t>(i & 0xFF),
+                              static_cast<uint8_t>(chunk + 5),
+                              0x00,
+                              static_cast<uint8_t>(chunkAddress >> 8),
+                              static_cast<uint8_t>(chunkAddress & 0xFF),
+                              0x00,
+                              static_cast<uint8_t>(chunk)};
+    std::vector<uint8_t> expected(data.begin() + static_cast<long>(offset),
+                                  data.begin() + static_cast<long>(offset + chunk));
+    expected.insert(expected.begin(), std::begin(header), std::end(header));
     EXPECT_EQ(sent[i], ReportBytes(expected));
     offset += chunk;
   }
