@@ -1,11 +1,29 @@
 #pragma once
+#include <cstdint>
+#include <map>
+#include <string>
+
 #include "transport/hid.h"
 
 namespace tessaro {
 
-// HID over the kernel's hidraw nodes.
+// HID over the kernel's hidraw nodes, with nothing but the C library and the
+// kernel's ioctls, so that the program can be one static file.
+//
+// The walk lists /sys/class/hidraw/hidrawN in ascending N and gives one entry
+// per top-level collection of each node's report descriptor, as Windows gives
+// one interface per collection; the entries of one node share the path
+// /dev/hidrawN and differ by collection index. Reports go with HIDIOCSOUTPUT
+// and HIDIOCGINPUT (kernel 5.11 and later). Error codes are errno values.
 class HidrawBackend final : public HidBackend {
  public:
+  // The roots of the kernel's views; tests point them at a tree of their own.
+  explicit HidrawBackend(std::string sysfsRoot = "/sys", std::string devRoot = "/dev");
+  // Closes whatever handle is still open.
+  ~HidrawBackend() override;
+  HidrawBackend(const HidrawBackend&) = delete;
+  HidrawBackend& operator=(const HidrawBackend&) = delete;
+
   std::unique_ptr<HidWalk> BeginWalk() override;
   bool Open(const HidInterface& interface, HidHandle& out) override;
   bool GetCaps(HidHandle handle, uint16_t& usagePage, uint16_t& usage) override;
@@ -13,7 +31,28 @@ class HidrawBackend final : public HidBackend {
   bool SetOutputReport(HidHandle handle, const Report& report) override;
   bool GetInputReport(HidHandle handle, Report& report) override;
   void Close(HidHandle handle) override;
+  // errno of the last call of this backend that failed.
   uint32_t LastError() override;
+
+ private:
+  // What a handle stands for: one collection of one node.
+  struct OpenCollection {
+    uint32_t collection = 0;
+    std::string node;  // "hidrawN", to find the node's sysfs view
+    bool haveCaps = false;
+    uint16_t usagePage = 0;
+    uint16_t usage = 0;
+  };
+
+  // The open collection of a handle, or null (with EBADF) for a handle this
+  // backend did not give out or has closed.
+  OpenCollection* Find(HidHandle handle);
+  bool Fail(int error);
+
+  std::string sysfsRoot_;
+  std::string devRoot_;
+  std::map<HidHandle, OpenCollection> open_;
+  uint32_t lastError_ = 0;
 };
 
 }  // namespace tessaro

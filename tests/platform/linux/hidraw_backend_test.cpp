@@ -1,0 +1,243 @@
+#include "platform/linux/hid_hidraw.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/log_capture.h"
+#include "tests/support/temp_dir.h"
+#include "transport/connection.h"
+#include "transport/registers.h"
+
+namespace tessaro {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+using testing::WriteFileBytes;
+
+// Report descriptors of one top-level collection each, as devices have them.
+const std::string kDigitizer("\x05\x0D\x09\x04\xA1\x01\x09\x22\xA1\x02\x09\x42\x81\x02\xC0\xC0", 16);
+const std::string kConfiguration("\x05\x0D\x09\x0E\xA1\x01\x85\x02\x09\x52\xB1\x02\xC0", 13);
+const std::string kVendor(
+    "\x06\xF0\xFF\x09\x01\xA1\x01\x85\x0E\x09\x01\x75\x08\x95\x40\x91\x02\x09\x01\x81\x02\xC0", 22);
+const std::string kMouse("\x05\x01\x09\x02\xA1\x01\x09\x01\xA1\x00\xC0\xC0", 12);
+
+// A sysfs tree (sys/class/hidraw/hidrawN/device/{report_descriptor,uevent})
+// and a dev folder whose hidrawN are plain files: they open like nodes but
+// answer no hidraw ioctl, so the backend reads the node's sysfs view.
+class FakeHidraw {
+ public:
+  std::string sys() const { return dir_.File("sys"); }
+  std::string dev() const { return dir_.File("dev"); }
+
+  void AddNode(const std::string& name, const std::string* descriptor, uint16_t vendorId, bool withDev = true) {
+    const std::string device = sys() + "/class/hidraw/" + name + "/device";
+    fs::create_directories(device);
+    fs::create_directories(dev());
+    if (descriptor != nullptr) WriteFileBytes(device + "/report_descriptor", *descriptor);
+    char uevent[128];
+    std::snprintf(uevent, sizeof uevent, "DRIVER=hid-generic\nHID_ID=0018:0000%04X:00001234\nHID_NAME=touch\n",
+                  vendorId);
+    WriteFileBytes(device + "/uevent", uevent);
+    if (withDev) WriteFileBytes(dev() + "/" + name, "");
+  }
+  std::wstring DevPath(const std::string& name) const {
+    const std::string narrow = dev() + "/" + name;
+    return std::wstring(narrow.begin(), narrow.end());
+  }
+
+ private:
+  TempDir dir_;
+};
+
+std::vector<std::pair<std::wstring, uint32_t>> WalkAll(HidBackend& hid) {
+  std::vector<std::pair<std::wstring, uint32_t>> entries;
+  const auto walk = hid.BeginWalk();
+  HidInterface entry;
+  while (walk->Next(entry)) entries.emplace_back(entry.path, entry.collection);
+  return entries;
+}
+
+TEST(HidrawBackend, WalksNodesInNumericOrderOneEntryPerTopLevelCollection) {
+  FakeHidraw tree;
+  const std::string several = kDigitizer + kConfiguration + kVendor;
+  const std::string broken = kVendor.substr(0, kVendor.size() - 1);
+  tree.AddNode("hidraw10", &kMouse, 0x1111);
+  tree.AddNode("hidraw2", &several, kVendorId);
+  tree.AddNode("hidraw0", &kVendor, kVendorId);
+  tree.AddNode("hidraw1", &broken, kVendorId);     // cannot be walked: no entry
+  tree.AddNode("hidraw3", nullptr, kVendorId);     // no descriptor: no entry
+  tree.AddNode("hidrawx", &kVendor, kVendorId);    // not a node's name
+  tree.AddNode("hidraw", &kVendor, kVendorId);
+  tree.AddNode("hidraw07x", &kVendor, kVendorId);
+  const std::string empty;
+  tree.AddNode("hidraw4", &empty, kVendorId);      // no collection at all
+
+  HidrawBackend hid(tree.sys(), tree.dev());
+  const std::vector<std::pair<std::wstring, uint32_t>> expected = {
+      {tree.DevPath("hidraw0"), 0},  {tree.DevPath("hidraw2"), 0}, {tree.DevPath("hidraw2"), 1},
+      {tree.DevPath("hidraw2"), 2},  {tree.DevPath("hidraw10"), 0}};
+  EXPECT_EQ(WalkAll(hid), expected);
+}
+
+TEST(HidrawBackend, NoHidrawClassMeansAnEmptyWalk) {
+  TempDir dir;
+  HidrawBackend hid(dir.File("sys"), dir.File("dev"));
+  EXPECT_TRUE(WalkAll(hid).empty());
+}
+
+TEST(HidrawBackend, EachEntryOpensOnItsOwnCollection) {
+  FakeHidraw tree;
+  const std::string several = kDigitizer + kConfiguration + kVendor;
+  tree.AddNode("hidraw5", &several, 0xBEEF);
+  HidrawBackend hid(tree.sys(), tree.dev());
+
+  const std::vector<std::pair<uint16_t, uint16_t>> expected = {{0x000D, 0x0004}, {0x000D, 0x000E}, {0xFFF0, 0x0001}};
+  const auto entries = WalkAll(hid);
+  ASSERT_EQ(entries.size(), expected.size());
+  std::vector<HidHandle> handles;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    SCOPED_TRACE(i);
+    HidHandle handle = kInvalidHidHandle;
+    ASSERT_TRUE(hid.Open(HidInterface{entries[i].first, entries[i].second}, handle));
+    EXPECT_GT(handle, 0);
+    // A program the tool starts must not inherit the controller.
+    EXPECT_NE(::fcntl(static_cast<int>(handle), F_GETFD) & FD_CLOEXEC, 0);
+    uint16_t usagePage = 0;
+    uint16_t usage = 0;
+    ASSERT_TRUE(hid.GetCaps(handle, usagePage, usage));
+    EXPECT_EQ(std::make_pair(usagePage, usage), expected[i]);
+    uint16_t vendorId = 0;
+    ASSERT_TRUE(hid.GetVendorId(handle, vendorId));
+    EXPECT_EQ(vendorId, 0xBEEF);
+    handles.push_back(handle);
+  }
+  for (const HidHandle handle : handles) hid.Close(handle);
+}
+
+TEST(HidrawBackend, FailuresReportErrnoAndNeverTouchForeignDescriptors) {
+  FakeHidraw tree;
+  tree.AddNode("hidraw0", &kVendor, kVendorId);
+  tree.AddNode("hidraw1", &kVendor, kVendorId, /*withDev=*/false);
+  HidrawBackend hid(tree.sys(), tree.dev());
+
+  // A node that cannot be opened is passed over, as Windows passes one over.
+  HidHandle handle = 123;
+  EXPECT_FALSE(hid.Open(HidInterface{tree.DevPath("hidraw1"), 0}, handle));
+  EXPECT_EQ(handle, kInvalidHidHandle);
+  EXPECT_EQ(hid.LastError(), static_cast<uint32_t>(ENOENT));
+  // A path that no byte string spells.
+  EXPECT_FALSE(hid.Open(HidInterface{L"/dev/hidraw\x263A", 0}, handle));
+  EXPECT_EQ(hid.LastError(), static_cast<uint32_t>(EINVAL));
+
+  // A collection the node does not have (the device changed since the walk).
+  ASSERT_TRUE(hid.Open(HidInterface{tree.DevPath("hidraw0"), 1}, handle));
+  uint16_t usagePage = 0;
+  uint16_t usage = 0;
+  EXPECT_FALSE(hid.GetCaps(handle, usagePage, usage));
+  // Reports to something that is no hidraw node fail with the kernel's code.
+  Report report = {0x0E};
+  EXPECT_FALSE(hid.SetOutputReport(handle, report));
+  EXPECT_EQ(hid.LastError(), static_cast<uint32_t>(ENOTTY));
+  EXPECT_FALSE(hid.GetInputReport(handle, report));
+  EXPECT_EQ(hid.LastError(), static_cast<uint32_t>(ENOTTY));
+  EXPECT_EQ(report[0], 0x0E);
+  hid.Close(handle);
+
+  // A closed handle, and one never given out, are refused, and Close leaves
+  // a descriptor of another part of the process open.
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  for (const HidHandle stale : {handle, static_cast<HidHandle>(pipeFds[0])}) {
+    SCOPED_TRACE(stale);
+    EXPECT_FALSE(hid.GetCaps(stale, usagePage, usage));
+    EXPECT_EQ(hid.LastError(), static_cast<uint32_t>(EBADF));
+    uint16_t vendorId = 0;
+    EXPECT_FALSE(hid.GetVendorId(stale, vendorId));
+    EXPECT_FALSE(hid.SetOutputReport(stale, report));
+    EXPECT_FALSE(hid.GetInputReport(stale, report));
+    hid.Close(stale);
+  }
+  EXPECT_NE(::fcntl(pipeFds[0], F_GETFD), -1);
+  ::close(pipeFds[0]);
+  ::close(pipeFds[1]);
+}
+
+TEST(HidrawBackend, NeverHandsOutDescriptorZero) {
+  FakeHidraw tree;
+  tree.AddNode("hidraw0", &kVendor, kVendorId);
+  HidrawBackend hid(tree.sys(), tree.dev());
+  const int savedStdin = ::dup(0);
+  ASSERT_GE(savedStdin, 0);
+  ::close(0);
+  HidHandle handle = kInvalidHidHandle;
+  const bool opened = hid.Open(HidInterface{tree.DevPath("hidraw0"), 0}, handle);
+  const int fdZeroFlags = ::fcntl(0, F_GETFD);
+  const int handleFlags = opened ? ::fcntl(static_cast<int>(handle), F_GETFD) : -1;
+  ::dup2(savedStdin, 0);
+  ::close(savedStdin);
+  ASSERT_TRUE(opened);
+  EXPECT_GT(handle, 0);
+  EXPECT_EQ(fdZeroFlags, -1);  // the descriptor it came in on is given back
+  EXPECT_NE(handleFlags & FD_CLOEXEC, 0);
+  hid.Close(handle);
+}
+
+size_t OpenDescriptorCount() {
+  size_t count = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    (void)entry;
+    ++count;
+  }
+  return count;
+}
+
+// The connection's own walk over the backend: the matching collection of the
+// right vendor is taken; the others are opened, examined and closed.
+TEST(HidrawBackend, ConnectionFindsTheVendorCollection) {
+  const uint16_t foreign = static_cast<uint16_t>(kVendorId ^ 0x8001);
+  struct Case {
+    const char* name;
+    uint16_t touchVendor;
+    bool found;
+  };
+  for (const Case& c : {Case{"after a foreign vendor's collection", kVendorId, true},
+                        Case{"only foreign vendors", foreign, false}}) {
+    SCOPED_TRACE(c.name);
+    FakeHidraw tree;
+    const std::string touch = kDigitizer + kConfiguration + kVendor;
+    tree.AddNode("hidraw1", &kVendor, foreign);
+    tree.AddNode("hidraw9", &touch, c.touchVendor);
+    HidrawBackend hid(tree.sys(), tree.dev());
+    HidBackend* previous = InstallHid(&hid);
+    testing::LogCapture log(3);
+    const size_t before = OpenDescriptorCount();
+    {
+      CConnectionTLC connection;
+      EXPECT_EQ(connection.Open(), c.found);
+      EXPECT_EQ(OpenDescriptorCount(), before + (c.found ? 1 : 0));
+      if (c.found) {
+        EXPECT_NE(log.text().find("path of device is " + tree.dev() + "/hidraw9\n"), std::string::npos)
+            << log.text();
+        uint16_t usagePage = 0;
+        uint16_t usage = 0;
+        ASSERT_TRUE(hid.GetCaps(connection.deviceHandle, usagePage, usage));
+        EXPECT_EQ(usagePage, reg::kUsagePage);
+        EXPECT_EQ(usage, reg::kUsage);
+      }
+      connection.Close();
+    }
+    EXPECT_EQ(OpenDescriptorCount(), before);
+    InstallHid(previous);
+  }
+}
+
+}  // namespace
+}  // namespace tessaro
