@@ -213,7 +213,9 @@ void Controller::OnWriteChunk(const ReportBytes& report) {
     if (!moreFollows) transfer_.skipping = false;
     return;
   }
-  if (transfer_.open && chunk == 0) EndTransfer();
+  // Chunk 0 begins a new write, unless it is the 257th chunk of this one.
+  const bool continues = transfer_.nextChunk == 0 && address == transfer_.nextAddress;
+  if (transfer_.open && chunk == 0 && !continues) EndTransfer();
   const uint8_t expectedChunk = transfer_.open ? transfer_.nextChunk : 0;
   if (chunk != expectedChunk) {
     return reject(at + "chunk number " + Dec(chunk) + ", expected " + Dec(expectedChunk));
@@ -221,7 +223,7 @@ void Controller::OnWriteChunk(const ReportBytes& report) {
   if (transfer_.open && address != transfer_.nextAddress) {
     return reject("write chunk " + Dec(chunk) + " at " + Hex4(address) + ", expected " + Hex4(transfer_.nextAddress));
   }
-  if (chunk == 0) transfer_ = Transfer{false, false, false, 0, 0, address};
+  if (!transfer_.open) transfer_ = Transfer{false, false, false, 0, 0, address};
 
   ApplyWrite(address, report + kWriteDataOffset, length);
   transfer_.open = moreFollows;
@@ -274,7 +276,9 @@ void Controller::WriteHandshake(const uint8_t* data, size_t count) {
 }
 
 void Controller::WriteConfiguration(uint16_t address, const uint8_t* data, size_t count) {
-  if (!downloadOpen_) return Offence("configuration bytes at " + Hex4(address) + " without an open download");
+  // Outside a download the configuration area is plain memory to the host:
+  // bytes written there are taken and dropped.
+  if (!downloadOpen_) return;
   const size_t offset = address - reg::kConfigAddr;
   if (offset + count > kMaxConfigBytes) return Offence("write at " + Hex4(address) + " runs past the configuration");
   if (download_.size() < offset + count) download_.resize(offset + count, 0);

@@ -23,7 +23,8 @@
 //   drops the collected bytes.
 // - A restart (0x13) clears all three acknowledgement registers and closes an
 //   open configuration download.
-// - A write outside the registers the tool uses is taken without effect.
+// - A write outside the registers the tool uses is taken without effect, and
+//   so are bytes written from 0x8050 on while no download is open.
 // - Within one multi-report write, only its first offence is reported; the
 //   rest of that write is then ignored without further lines.
 #include <cstdint>
