@@ -1,33 +1,8 @@
 #include "tests/update/controller_double.h"
 
-#include <cstdio>
-
 #include "transport/registers.h"
 
 namespace tessaro::testing {
-namespace {
-
-std::string Hex16(uint32_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04x", value & 0xFFFF);
-  return text;
-}
-
-uint16_t Address(const std::vector<uint8_t>& report) { return static_cast<uint16_t>(report[6] << 8 | report[7]); }
-
-bool IsRead(const std::vector<uint8_t>& report) {
-  return report[1] == reg::kCmdRegisterAccess && report[5] == reg::kDirRead;
-}
-bool IsWrite(const std::vector<uint8_t>& report) {
-  return report[1] == reg::kCmdRegisterAccess && report[5] == reg::kDirWrite;
-}
-
-std::string Describe(const std::vector<uint8_t>& data) {
-  if (data.size() > 8) return "[" + std::to_string(data.size()) + "]";
-  return Hex(data);
-}
-
-}  // namespace
 
 ReadStep Reply(std::vector<uint8_t> bytes) { return {ReadStep::Kind::kData, std::move(bytes)}; }
 ReadStep ReplyFails() { return {ReadStep::Kind::kFail, {}}; }
@@ -111,7 +86,7 @@ bool ControllerDouble::Answer(const Report* lastOut, Report& reply) {
   return true;
 }
 
-std::vector<std::string> ControllerDouble::Timeline() const {
+std::vector<std::string> ControllerDouble::Trace() const {
   std::vector<std::string> lines;
   size_t sleepsShown = 0;
   auto showSleepsUpTo = [&](size_t count) {
@@ -119,92 +94,13 @@ std::vector<std::string> ControllerDouble::Timeline() const {
       lines.push_back("sleep " + std::to_string(clock.sleeps[sleepsShown]));
     }
   };
-  const std::vector<HidEvent>& events = hid.events;
-  for (size_t i = 0; i < events.size(); ++i) {
+  for (size_t i = 0; i < hid.events.size(); ++i) {
     const auto known = sleepsBefore_.lower_bound(i);
     showSleepsUpTo(known != sleepsBefore_.end() ? known->second : clock.sleeps.size());
-    const HidEvent& event = events[i];
-    switch (event.call) {
-      case HidCall::kWalk:
-        lines.push_back("walk");
-        break;
-      case HidCall::kOpen:
-        if (event.ok) lines.push_back("open");
-        break;
-      case HidCall::kClose:
-        lines.push_back("close");
-        break;
-      case HidCall::kSetOutputReport: {
-        const std::vector<uint8_t>& out = event.bytes;
-        const std::string failed = event.ok ? "" : "FAIL ";
-        if (IsRead(out)) {
-          std::string line = failed + "read " + Hex16(Address(out));
-          if (event.ok && i + 1 < events.size() && events[i + 1].call == HidCall::kGetInputReport) {
-            const HidEvent& in = events[i + 1];
-            const size_t announced = in.ok ? (size_t{in.bytes[3]} << 8 | in.bytes[4]) : 0;
-            const size_t asked = size_t{out[8]} << 8 | out[9];
-            if (!in.ok) {
-              line += " -> fail";
-            } else if (announced != asked) {
-              line += " -> length " + std::to_string(announced);
-            } else {
-              line += " -> " + Hex(std::vector<uint8_t>(in.bytes.begin() + 5, in.bytes.begin() + 5 + announced));
-            }
-            ++i;
-          }
-          lines.push_back(line);
-        } else if (IsWrite(out)) {
-          // Join the reports of one transfer: each but the last says more follows.
-          const uint16_t address = Address(out);
-          std::vector<uint8_t> data;
-          bool ok = event.ok;
-          size_t j = i;
-          for (; j < events.size(); ++j) {
-            const std::vector<uint8_t>& part = events[j].bytes;
-            data.insert(data.end(), part.begin() + 10, part.begin() + 10 + (part[4] - 5));
-            ok = events[j].ok;
-            if (!ok || part[2] == 0 || j + 1 >= events.size() || events[j + 1].call != HidCall::kSetOutputReport) break;
-          }
-          i = j;
-          lines.push_back((ok ? "" : "FAIL ") + std::string("write ") + Hex16(address) + " " + Describe(data));
-        } else if (out[1] == reg::kCmdLoadFlash) {
-          lines.push_back(failed + "load " + Hex(std::vector<uint8_t>(out.begin() + 5, out.begin() + 7)) + " " +
-                          Hex(std::vector<uint8_t>(out.begin() + 7, out.begin() + 9)) + " " +
-                          Hex(std::vector<uint8_t>(out.begin() + 9, out.begin() + 11)));
-        } else {
-          lines.push_back(failed + "cmd " + Hex(std::vector<uint8_t>(out.begin() + 1, out.begin() + 2)));
-        }
-        break;
-      }
-      default:
-        break;
-    }
+    for (std::string& line : TraceLines({hid.events[i]})) lines.push_back(std::move(line));
   }
   showSleepsUpTo(clock.sleeps.size());
   return lines;
-}
-
-std::vector<Transfer> ControllerDouble::Transfers() const {
-  std::vector<Transfer> transfers;
-  bool continuing = false;
-  for (const HidEvent& event : hid.events) {
-    if (event.call != HidCall::kSetOutputReport || !event.ok || !IsWrite(event.bytes)) continue;
-    const std::vector<uint8_t>& out = event.bytes;
-    if (!continuing) transfers.push_back({Address(out), {}});
-    transfers.back().data.insert(transfers.back().data.end(), out.begin() + 10, out.begin() + 10 + (out[4] - 5));
-    continuing = out[2] != 0;
-  }
-  return transfers;
-}
-
-std::vector<std::vector<uint8_t>> ControllerDouble::LoadCommands() const {
-  std::vector<std::vector<uint8_t>> commands;
-  for (const HidEvent& event : hid.events) {
-    if (event.call == HidCall::kSetOutputReport && event.bytes[1] == reg::kCmdLoadFlash) {
-      commands.emplace_back(event.bytes.begin(), event.bytes.begin() + 11);
-    }
-  }
-  return commands;
 }
 
 std::vector<uint8_t> ControllerDouble::VersionBlock(const std::string& pid, std::vector<uint8_t> vid,
@@ -214,31 +110,6 @@ std::vector<uint8_t> ControllerDouble::VersionBlock(const std::string& pid, std:
   for (size_t i = 0; i < 4 && i < vid.size(); ++i) block[4 + i] = vid[i];
   block[10] = sensorByte;
   return block;
-}
-
-std::vector<std::string> Collapse(const std::vector<std::string>& lines) {
-  std::vector<std::string> out;
-  size_t i = 0;
-  while (i < lines.size()) {
-    bool collapsed = false;
-    for (size_t width = 1; width <= 2 && !collapsed; ++width) {
-      size_t repeats = 1;
-      while (i + (repeats + 1) * width <= lines.size()) {
-        bool same = true;
-        for (size_t k = 0; k < width && same; ++k) same = lines[i + repeats * width + k] == lines[i + k];
-        if (!same) break;
-        ++repeats;
-      }
-      if (repeats >= 2) {
-        std::string line = width == 1 ? lines[i] : "{" + lines[i] + " | " + lines[i + 1] + "}";
-        out.push_back(line + " x" + std::to_string(repeats));
-        i += repeats * width;
-        collapsed = true;
-      }
-    }
-    if (!collapsed) out.push_back(lines[i++]);
-  }
-  return out;
 }
 
 }  // namespace tessaro::testing

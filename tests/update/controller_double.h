@@ -2,18 +2,8 @@
 // A scripted controller over the fake HID host, for the job tests: register
 // reads answer from per-address scripts (then a standing value), outputs can
 // be made to fail by command or by write address, and everything the job
-// did (reports and sleeps, in order) reads back as a compact timeline:
-//
-//   "walk" "open" "close"            the device walk, the kept handle
-//   "cmd 10"                         a mode command (10, 11 or 13)
-//   "load 1000 0120 1233"            a load-flash command: length, address
-//                                    bits 23..8, checksum (hex)
-//   "write 8040 800080"              one register write (all its reports);
-//   "write 9000 [4096]"              data longer than 8 bytes shown by size
-//   "read 5095 -> dd"                a register read and the bytes returned
-//   "read 5095 -> fail"              ... whose reply did not come
-//   "sleep 250"
-//   "FAIL cmd 10"                    an output report that failed
+// did (reports and sleeps, in order) reads back as the simulator's trace
+// would show it, and compacted (wire_timeline.h).
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -23,6 +13,7 @@
 
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_hid.h"
+#include "tests/update/wire_timeline.h"
 
 namespace tessaro::testing {
 
@@ -37,12 +28,6 @@ ReadStep ReplyFails();
 ReadStep ReplyWrongLength();
 // n replies of one byte each.
 std::vector<ReadStep> Replies(uint8_t value, int n);
-
-// One register write as the controller received it (its reports joined).
-struct Transfer {
-  uint16_t address = 0;
-  std::vector<uint8_t> data;
-};
 
 class ControllerDouble {
  public:
@@ -71,10 +56,12 @@ class ControllerDouble {
   // configuration (its standing value) at the 83, unless keepConfig.
   bool keepConfig = false;
 
-  std::vector<std::string> Timeline() const;
-  std::vector<Transfer> Transfers() const;
+  // The events and the fake clock's sleeps as trace lines, in order.
+  std::vector<std::string> Trace() const;
+  std::vector<std::string> Timeline() const { return CompactTrace(Trace()); }
+  std::vector<Transfer> Transfers() const { return TraceTransfers(Trace()); }
   // The load-flash commands, as bytes 0..10 of their reports.
-  std::vector<std::vector<uint8_t>> LoadCommands() const;
+  std::vector<std::vector<uint8_t>> LoadCommands() const { return TraceLoadCommands(Trace()); }
 
   // The VERSION block for a PID and VID, sensor byte at 10.
   static std::vector<uint8_t> VersionBlock(const std::string& pid, std::vector<uint8_t> vid, uint8_t sensorByte = 0x13);
@@ -90,9 +77,5 @@ class ControllerDouble {
   // every sleep taken before the next event that has one.
   std::map<size_t, size_t> sleepsBefore_;
 };
-
-// Replaces runs of a repeated line, or of a repeated pair of lines, by one
-// line "{a | b} xN" (or "a xN"), so that polls read at a glance.
-std::vector<std::string> Collapse(const std::vector<std::string>& lines);
 
 }  // namespace tessaro::testing
