@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 namespace tessaro {
 
@@ -58,6 +57,8 @@ void PosixFileSystem::Close(FileHandle file) {
 
 uint32_t PosixFileSystem::LastError() { return static_cast<uint32_t>(errno); }
 
-bool PosixFileSystem::Delete(const char* name) { return std::remove(name) == 0; }
+// unlink, not std::remove: like DeleteFileW it never removes a directory,
+// so a folder at the log path cannot be taken for an oversized log.
+bool PosixFileSystem::Delete(const char* name) { return name != nullptr && ::unlink(name) == 0; }
 
 }  // namespace tessaro
