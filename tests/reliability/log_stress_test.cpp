@@ -1,0 +1,341 @@
+// The log under stress: whatever happens to the log file or to a message,
+// the console shows every line and the job ends as it would have. Each
+// case runs a job on tessaro-sim twice, once in an ordinary folder and once
+// under the stress, and compares.
+//
+// Cases that need a folder the program cannot write run natively only, as
+// an unprivileged user when the tests run as root (permission bits do not
+// stop root); the others also run the Windows programs under Wine.
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/e2e_harness.h"
+#include "tests/support/image_builder.h"
+#include "tests/support/temp_dir.h"
+
+namespace tessaro::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kState = "{\"virtualTime\": true}\n";
+const std::string kWarning =
+    "warning: cannot open the log file .//TessaroLogFile.txt for appending; the log goes to the console only\n";
+constexpr size_t kMessageLimit = 1023;
+constexpr uint64_t kSizeLimit = 31457280;
+
+// A configuration the simulator takes: above its version, head summing to 0.
+std::string Config() {
+  std::vector<uint8_t> body = {0x00, 0x7B};
+  for (uint8_t i = 1; i <= 20; ++i) body.push_back(i);
+  return testing::CfgText(testing::BalancedCfgBytes(0x85, body));
+}
+
+std::vector<std::string> ConfigJob(const std::string& name) { return {"-d", "-c", "--file", name}; }
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+  return count;
+}
+
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// A log message as the log keeps it: at most 1023 characters.
+std::string Cut(const std::string& message) { return message.substr(0, kMessageLimit); }
+
+// ------------------------------------------------------------ native runs
+
+// A run of tessaro-sim in a folder the test prepared, optionally as the
+// unprivileged user "nobody".
+struct NativeRun {
+  std::string out;
+  std::string err;
+  int exitCode = -1;
+  bool ran = false;
+};
+
+constexpr uid_t kNobody = 65534;
+
+NativeRun RunSimIn(const std::string& dir, const std::vector<std::string>& args, bool unprivileged) {
+  testing::TempDir capture;
+  const std::string outPath = capture.File("stdout");
+  const std::string errPath = capture.File("stderr");
+  std::vector<std::string> command;
+  const char* emulator = std::getenv("TESSARO_E2E_EMULATOR");
+  if (emulator != nullptr && *emulator != '\0') command.push_back(emulator);
+  command.push_back(ProgramPath(Program::kSim));
+  command.insert(command.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : command) argv.push_back(word.data());
+  argv.push_back(nullptr);
+
+  const pid_t child = fork();
+  if (child == 0) {
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+        chdir(dir.c_str()) != 0) {
+      _exit(126);
+    }
+    if (unprivileged && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(126);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  NativeRun run;
+  if (child < 0) return run;
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      return run;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  run.out = testing::ReadFileBytes(outPath);
+  run.err = testing::ReadFileBytes(errPath);
+  if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
+  run.ran = WIFEXITED(status) && run.exitCode != 126 && run.exitCode != 127;
+  return run;
+}
+
+// A folder the program can read but not write: by its permission bits, and
+// for a test running as root by running the program as "nobody". Restores
+// the bits when it ends, so the folder can be removed.
+class ReadOnlyFolder {
+ public:
+  ReadOnlyFolder() = default;
+  ~ReadOnlyFolder() { fs::permissions(dir_.path(), fs::perms::owner_all, fs::perm_options::add); }
+  ReadOnlyFolder(const ReadOnlyFolder&) = delete;
+  ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
+
+  const testing::TempDir& dir() const { return dir_; }
+  void Write(const std::string& name, const std::string& bytes) {
+    testing::WriteFileBytes(dir_.File(name), bytes);
+    chmod(dir_.File(name).c_str(), 0644);
+  }
+  // Closes the folder for writing; from here the program runs through Run.
+  void Seal() { chmod(dir_.path().c_str(), 0555); }
+  NativeRun Run(const std::vector<std::string>& args) const { return RunSimIn(dir_.path(), args, geteuid() == 0); }
+
+ private:
+  testing::TempDir dir_;
+};
+
+// Skips the calling test when the programs are Windows programs or cannot
+// be run unprivileged here.
+#define SKIP_UNLESS_NATIVE_READ_ONLY_WORKS()                                                              \
+  do {                                                                                                    \
+    if (IsWindowsBuild()) GTEST_SKIP() << "needs a folder closed to the program: native runs only";      \
+    ReadOnlyFolder probe;                                                                                 \
+    probe.Write("tessaro-sim.json", kState);                                                             \
+    probe.Seal();                                                                                         \
+    const NativeRun version = probe.Run({"--version"});                                                   \
+    if (!version.ran || version.exitCode != 0) {                                                          \
+      GTEST_SKIP() << "the program cannot be run as user nobody (uid 65534) from this build folder, so a " \
+                      "folder cannot be closed to it: "                                                   \
+                   << version.err;                                                                        \
+    }                                                                                                     \
+    if (IsWritableByProgram(probe)) GTEST_SKIP() << "a folder with mode 0555 is still writable here";     \
+  } while (0)
+
+// Whether the program can create a file in a sealed folder after all (a
+// file system that ignores permission bits): tried with the log itself.
+bool IsWritableByProgram(const ReadOnlyFolder& folder) {
+  folder.Run({"-d", "-p", "sensorid"});
+  return testing::FileExists(folder.dir().File(kLogFile));
+}
+
+// ------------------------------------------------------------ the cases
+
+TEST(LogStress, ReadOnlyFolderKeepsTheConsoleAndTheResult) {
+  SKIP_UNLESS_NATIVE_READ_ONLY_WORKS();
+  const RunResult baseline = RunSim(ConfigJob("cfg.txt"), {{"tessaro-sim.json", kState}, {"cfg.txt", Config()}});
+  ASSERT_EQ(baseline.exitCode, 0) << baseline.out;
+
+  ReadOnlyFolder folder;
+  folder.Write("tessaro-sim.json", kState);
+  folder.Write("cfg.txt", Config());
+  folder.Seal();
+  const NativeRun run = folder.Run(ConfigJob("cfg.txt"));
+  ASSERT_TRUE(run.ran) << run.err;
+  EXPECT_EQ(run.exitCode, baseline.exitCode);
+  EXPECT_EQ(run.out, baseline.out);
+  EXPECT_EQ(Count(run.err, kWarning), 1u) << run.err;
+  EXPECT_FALSE(testing::FileExists(folder.dir().File(kLogFile)));
+}
+
+TEST(LogStress, OversizedLogThatCannotBeDeletedIsAppendedTo) {
+  SKIP_UNLESS_NATIVE_READ_ONLY_WORKS();
+  const RunResult baseline = RunSim(ConfigJob("cfg.txt"), {{"tessaro-sim.json", kState}, {"cfg.txt", Config()}});
+  ASSERT_EQ(baseline.exitCode, 0) << baseline.out;
+
+  // One byte past the limit, held sparse; the folder forbids deleting it,
+  // the file itself may still be written.
+  ReadOnlyFolder folder;
+  folder.Write("tessaro-sim.json", kState);
+  folder.Write("cfg.txt", Config());
+  const std::string log = folder.dir().File(kLogFile);
+  { std::ofstream(log, std::ios::binary); }
+  fs::resize_file(log, kSizeLimit + 1);
+  chmod(log.c_str(), 0666);
+  folder.Seal();
+
+  const NativeRun run = folder.Run(ConfigJob("cfg.txt"));
+  ASSERT_TRUE(run.ran) << run.err;
+  EXPECT_EQ(run.exitCode, baseline.exitCode);
+  EXPECT_EQ(run.out, baseline.out);
+  EXPECT_EQ(run.err.find(kWarning), std::string::npos) << run.err;
+
+  // The old bytes stay; the run's lines follow them as they begin a new log.
+  ASSERT_TRUE(testing::FileExists(log));
+  std::ifstream in(log, std::ios::binary);
+  std::string head(kSizeLimit + 1, 'x');
+  in.read(head.data(), static_cast<std::streamsize>(head.size()));
+  EXPECT_EQ(head, std::string(kSizeLimit + 1, '\0'));
+  const std::string appended((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(MaskTimestamps(appended), MaskTimestamps(baseline.ReadFile(kLogFile)));
+}
+
+// std::remove would take an empty directory for a file; the size rule must
+// never delete anything but a log file.
+TEST(LogStress, EmptyDirectoryAtTheLogPathIsLeftAlone) {
+  if (IsWindowsBuild()) GTEST_SKIP() << "an empty folder at the log path: native runs only";
+  const RunResult baseline = RunSim(ConfigJob("cfg.txt"), {{"tessaro-sim.json", kState}, {"cfg.txt", Config()}});
+  testing::TempDir dir;
+  testing::WriteFileBytes(dir.File("tessaro-sim.json"), kState);
+  testing::WriteFileBytes(dir.File("cfg.txt"), Config());
+  fs::create_directory(dir.File(kLogFile));
+
+  const NativeRun run = RunSimIn(dir.path(), ConfigJob("cfg.txt"), false);
+  ASSERT_TRUE(run.ran) << run.err;
+  EXPECT_EQ(run.exitCode, baseline.exitCode);
+  EXPECT_EQ(run.out, baseline.out);
+  EXPECT_EQ(Count(run.err, kWarning), 1u) << run.err;
+  EXPECT_TRUE(fs::is_directory(dir.File(kLogFile)));
+}
+
+// On Windows a file with the read-only attribute cannot be deleted, and
+// whether it can be appended to depends on the user (under Wine, root can).
+// Natively a read-only file in a writable folder can be deleted, so the
+// folder case above stands for it there.
+TEST(LogStress, ReadOnlyOversizedLogIsKeptOnWindows) {
+  if (!IsWindowsBuild()) GTEST_SKIP() << "the read-only attribute stops deletion on Windows only";
+  const RunResult baseline = RunSim(ConfigJob("cfg.txt"), {{"tessaro-sim.json", kState}, {"cfg.txt", Config()}});
+  testing::TempDir dir;
+  testing::WriteFileBytes(dir.File("tessaro-sim.json"), kState);
+  testing::WriteFileBytes(dir.File("cfg.txt"), Config());
+  const std::string log = dir.File(kLogFile);
+  { std::ofstream(log, std::ios::binary); }
+  fs::resize_file(log, kSizeLimit + 1);
+  chmod(log.c_str(), 0444);
+
+  const NativeRun run = RunSimIn(dir.path(), ConfigJob("cfg.txt"), false);
+  ASSERT_TRUE(run.ran) << run.err;
+  EXPECT_EQ(run.exitCode, baseline.exitCode);
+  EXPECT_EQ(run.out, baseline.out);
+  ASSERT_TRUE(testing::FileExists(log));
+  const bool appended = fs::file_size(log) > kSizeLimit + 1;
+  EXPECT_EQ(Count(run.err, TextMode(kWarning)), appended ? 0u : 1u) << run.err;
+}
+
+TEST(LogStress, DirectoryAtTheLogPathKeepsTheConsoleAndTheResult) {
+  const RunResult baseline = RunSim(ConfigJob("cfg.txt"), {{"tessaro-sim.json", kState}, {"cfg.txt", Config()}});
+  ASSERT_EQ(baseline.exitCode, 0) << baseline.out;
+  const RunResult run = RunSim(ConfigJob("cfg.txt"), {{"tessaro-sim.json", kState},
+                                                      {"cfg.txt", Config()},
+                                                      {std::string(kLogFile) + "/earlier.txt", "kept"}});
+  EXPECT_EQ(run.exitCode, baseline.exitCode);
+  EXPECT_EQ(run.out, baseline.out);
+  EXPECT_EQ(Count(run.err, TextMode(kWarning)), 1u) << run.err;
+  EXPECT_EQ(run.ReadFile(std::string(kLogFile) + "/earlier.txt"), "kept");
+}
+
+// A file name of 2000 characters: the entry point's own line shows it
+// whole, every log line that carries it is cut at 1023 characters (losing
+// its line end), and the job fails as for any missing file.
+TEST(LogStress, MessagesPast1023CharactersAreCut) {
+  const std::string name = std::string(1996, 'n') + ".bin";
+  const RunResult run = RunSim({"-f", "--file", name}, {{"tessaro-sim.json", kState}});
+  const std::string open = Cut("error     : open fw file FAILED, fw_name:" + name + "\n");
+  const std::string failed = Cut("error     : Failed read firmware file:" + name + ", ret:-1\n");
+  ASSERT_EQ(open.size(), kMessageLimit);
+  EXPECT_EQ(run.out, TextMode("update firmware, file name:" + name + "\n" + open + failed));
+  EXPECT_EQ(run.exitCode, ExitCode(-2));
+  const std::string stamp = "YYYY-MM-DD HH:MM:SS:mmm -> ";
+  EXPECT_EQ(MaskTimestamps(run.ReadFile(kLogFile)), TextMode(stamp + open + stamp + failed + "\n"));
+  EXPECT_EQ(run.err, "");
+}
+
+// The same length of name for a file that exists, natively (a Windows path
+// of 2000 characters cannot be opened): only the log lines are cut, the job
+// succeeds as with a short name.
+TEST(LogStress, LongNameOfAnExistingFileLeavesTheJobAlone) {
+  if (IsWindowsBuild()) GTEST_SKIP() << "paths past 260 characters: native runs only";
+  std::string folder;
+  while (folder.size() < 1900) folder += std::string(200, 'd') + "/";
+  const std::string name = folder + "cfg.txt";
+  const RunResult baseline = RunSim(ConfigJob("cfg.txt"), {{"tessaro-sim.json", kState}, {"cfg.txt", Config()}});
+  const RunResult run = RunSim(ConfigJob(name), {{"tessaro-sim.json", kState}, {name, Config()}});
+  EXPECT_EQ(run.exitCode, baseline.exitCode);
+  EXPECT_EQ(baseline.exitCode, 0);
+  EXPECT_NE(run.out.find("update configuration, file name:" + name + "\n"), std::string::npos);
+  EXPECT_NE(run.out.find(Cut("dbg info  : open cfg file success, cfg_name:" + name + "\n") + "dbg info  : cfg file size:"),
+            std::string::npos);
+  // Everything after the lines that carry the name is as with a short name.
+  const std::string tail = "dbg info  : cfg file size:";
+  EXPECT_EQ(run.out.substr(run.out.find(tail)), baseline.out.substr(baseline.out.find(tail)));
+}
+
+// Names with percent signs (which must never act as a format) and bytes
+// outside ASCII: every line shows the name unchanged, the job is the same.
+void ExpectNameShownUnchanged(const std::string& name) {
+  SCOPED_TRACE("file name " + name);
+  const RunResult baseline = RunSim(ConfigJob("cfg.txt"), {{"tessaro-sim.json", kState}, {"cfg.txt", Config()}});
+  const RunResult run = RunSim(ConfigJob(name), {{"tessaro-sim.json", kState}, {name, Config()}});
+  EXPECT_EQ(run.exitCode, baseline.exitCode);
+  EXPECT_EQ(baseline.exitCode, 0);
+  EXPECT_EQ(run.out, ReplaceAll(baseline.out, "cfg.txt", name));
+  EXPECT_EQ(MaskTimestamps(run.ReadFile(kLogFile)), ReplaceAll(MaskTimestamps(baseline.ReadFile(kLogFile)), "cfg.txt", name));
+
+  // And for a file that is missing, through the error lines.
+  const RunResult missing = RunSim({"-f", "--file", name}, {{"tessaro-sim.json", kState}});
+  EXPECT_EQ(missing.exitCode, ExitCode(-2));
+  EXPECT_EQ(missing.out, TextMode("update firmware, file name:" + name + "\nerror     : open fw file FAILED, fw_name:" +
+                                  name + "\nerror     : Failed read firmware file:" + name + ", ret:-1\n"));
+}
+
+TEST(LogStress, PercentSignsInNamesArePrintedAsTheyAre) {
+  ExpectNameShownUnchanged("100%_%s%n%d%%x%.9999f.txt");
+}
+
+TEST(LogStress, BytesOutsideAsciiInNamesArePrintedAsTheyAre) {
+  if (IsWindowsBuild()) GTEST_SKIP() << "Wine converts such arguments to its code page: native runs only";
+  ExpectNameShownUnchanged("f\xC3\xAFrmw\xC3\xA4re-\xFF\xFE-%ls.txt");
+}
+
+}  // namespace
+}  // namespace tessaro::e2e
