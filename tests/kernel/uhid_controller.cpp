@@ -9,7 +9,9 @@
 // and output reports), with the build's vendor ID on bus I2C. The state comes
 // from tessaro-sim.json and tessaro-sim.flash in the current directory when
 // they are there, else the factory defaults; it lives in memory for the
-// program's life and is never written back. TRACE gets the controller's
+// program's life and is never written back. Keys that shape the device
+// (present, otherCollections, matchingCollections) do not apply: the device is
+// the one described above. TRACE gets the controller's
 // "out", "in" and "violation" lines. The program runs until it is killed;
 // the kernel removes the device when /dev/uhid closes.
 #include <fcntl.h>
