@@ -83,29 +83,43 @@ class Run {
     out_.sleptMs += ms;
   }
 
+  // A report reaches the controller; one that follows a write cut short
+  // ends that write for it.
+  void Deliver() {
+    if (writeCut_) ++out_.brokenWrites;
+    writeCut_ = false;
+  }
+
   // A register read: its request, then its reply, which a fault may fail or
   // give a wrong length; either way the tool does not take it.
   bool Read(uint16_t address) {
     ++out_.outReports;
+    Deliver();
     ++out_.inReports;
     if (UseUp(faults_.readFailures, address)) return false;
     return !UseUp(faults_.lengthMismatch, address);
   }
 
-  // A register write of `bytes`: one report per 55 bytes; a failing report
-  // (only the first carries the start address) ends the write.
+  // A register write of `bytes`: one report per 55 bytes, each carrying its
+  // own address; the first report that fails ends the write.
   bool Write(uint16_t address, uint32_t bytes) {
-    if (UseUp(faults_.writeFailures, address)) {
+    const uint32_t reports = (bytes + kBytesPerWriteReport - 1) / kBytesPerWriteReport;
+    for (uint32_t report = 0; report < reports; ++report) {
       ++out_.outReports;
-      return false;
+      if (UseUp(faults_.writeFailures, static_cast<uint16_t>(address + report * kBytesPerWriteReport))) {
+        writeCut_ = report > 0;
+        return false;
+      }
+      Deliver();
     }
-    out_.outReports += (bytes + kBytesPerWriteReport - 1) / kBytesPerWriteReport;
     return true;
   }
 
   bool Command(uint8_t command) {
     ++out_.outReports;
-    return !UseUp(faults_.commandFailures, command);
+    if (UseUp(faults_.commandFailures, command)) return false;
+    Deliver();
+    return true;
   }
 
   // A trigger arms its acknowledgement unless a refusal uses it up.
@@ -250,6 +264,7 @@ class Run {
   const Files& files_;
   const Controller& controller_;
   Head held_;  // the head of the configuration the controller holds
+  bool writeCut_ = false;
   Outcome out_;
 };
 

@@ -72,6 +72,10 @@ struct Outcome {
   uint32_t inReports = 0;   // input report fetches, answered or failed
   uint32_t sleeps = 0;
   uint64_t sleptMs = 0;
+  // Writes cut after their first report, that the controller then saw
+  // broken off by the next report: the one protocol breach a failing send
+  // forces on the tool.
+  uint32_t brokenWrites = 0;
 };
 
 Outcome Predict(const Case& run, const Files& files, const Controller& controller = Controller());
