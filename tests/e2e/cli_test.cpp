@@ -204,5 +204,44 @@ TEST(CliNoJob, CreatesNoLogFile) {
   }
 }
 
+
+
+// What the entry point adds around a query, run against the simulated
+// controller (its sleeps only recorded): its own lines come first and stay
+// out of the log, the job's result becomes the exit code, and the log ends
+// with an empty line. The queries themselves are the jobs suites' subject.
+TEST(CliDispatch, EntryLinesPrecedeTheQueryAndStayOutOfTheLog) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string state;  // tessaro-sim.json
+    std::string entryLines;
+    std::string queryLines;
+    int32_t result;
+  };
+  const std::string device = R"({"virtualTime": true, "pid": "T123", "vid": "FFFFFFFF", "sensorByte": 35})";
+  const std::vector<Case> cases = {
+      // "prop" overrides "firmware", after the notice of the missing name.
+      {{"-f", "-p", "sensorid"}, device, "file name is NULL\n", "info      : Sensor ID:03\n", 3},
+      {{"-fcp", "sensorid"}, device, "file name is NULL\n", "", 1},
+      // The flag line has no line end; the flag has no effect on a query.
+      {{"--flag=1", "-p", "pid"}, device, "firmware update sub type flag:0x1", "info      : PID:T123\n", 0},
+      // A VID of all ones is -1, which a Linux parent sees as 255.
+      {{"-ip", "vid", "--file", "unused.bin"}, device, "", "info      : VID:ff ff ff ff\n", -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Describe(c.args));
+    auto run = RunSim(c.args, {{"tessaro-sim.json", c.state}});
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.exitCode, ExitCode(c.result));
+    if (c.queryLines.empty()) {  // refused before the job
+      EXPECT_EQ(run.out, TextMode(c.entryLines + "Firmware and config can't be upgraded at the same time"));
+      EXPECT_FALSE(run.HasFile(kLogFile));
+      continue;
+    }
+    EXPECT_EQ(run.out, TextMode(c.entryLines + c.queryLines));
+    EXPECT_EQ(MaskTimestamps(run.ReadFile(kLogFile)), TextMode("YYYY-MM-DD HH:MM:SS:mmm -> " + c.queryLines + "\n"));
+  }
+}
+
 }  // namespace
 }  // namespace tessaro::e2e
