@@ -2,6 +2,8 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/clock.h"
 #include "platform/file.h"
@@ -24,10 +26,13 @@ void ApplySizeRule() {
   logSizeRuleRun = true;
   std::FILE* existing = std::fopen(kLogFileName, "r");
   if (existing == nullptr) return;
-  long size = -1;
-  if (std::fseek(existing, 0, SEEK_END) == 0) size = std::ftell(existing);
   std::fclose(existing);
-  if (size > kLogSizeLimitBytes) {
+  // The size in 64 bits: where long has 32, a log past 2 GiB would make
+  // ftell fail and the file would never be deleted again.
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(kLogFileName, error)) return;
+  const std::uintmax_t size = std::filesystem::file_size(kLogFileName, error);
+  if (!error && size > static_cast<std::uintmax_t>(kLogSizeLimitBytes)) {
     // A file that cannot be deleted is appended to as before.
     (void)TheFileSystem().Delete(kLogFileName);
   }
