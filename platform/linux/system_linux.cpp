@@ -1,3 +1,5 @@
+#include <csignal>
+
 #include "platform/linux/clock_posix.h"
 #include "platform/linux/file_posix.h"
 #include "platform/linux/hid_hidraw.h"
@@ -15,6 +17,11 @@ struct SystemBackends::Impl {
 };
 
 SystemBackends::SystemBackends() : impl_(std::make_unique<Impl>()) {
+  // A console that goes away (output piped into a reader that has quit)
+  // must not end the process in the middle of a job, with the controller
+  // left in its update program and its handle open: writes to it just fail.
+  // Not restored at the end: the streams are flushed after main returns.
+  std::signal(SIGPIPE, SIG_IGN);
   impl_->previousClock = InstallClock(&impl_->clock);
   impl_->previousFiles = InstallFileSystem(&impl_->files);
   impl_->previousHid = InstallHid(&impl_->hid);
