@@ -77,7 +77,12 @@ struct NativeRun {
 
 constexpr uid_t kNobody = 65534;
 
-NativeRun RunSimIn(const std::string& dir, const std::vector<std::string>& args, bool unprivileged) {
+// Where the program's standard output goes: a file, or a pipe whose reader
+// is gone before the program starts.
+enum class Console { kFile, kGone };
+
+NativeRun RunSimIn(const std::string& dir, const std::vector<std::string>& args, bool unprivileged,
+                   Console console = Console::kFile) {
   testing::TempDir capture;
   const std::string outPath = capture.File("stdout");
   const std::string errPath = capture.File("stderr");
@@ -90,10 +95,12 @@ NativeRun RunSimIn(const std::string& dir, const std::vector<std::string>& args,
   for (std::string& word : command) argv.push_back(word.data());
   argv.push_back(nullptr);
 
+  int gone[2] = {-1, -1};
+  if (console == Console::kGone && pipe(gone) == 0) close(gone[0]);
   const pid_t child = fork();
   if (child == 0) {
     const int in = open("/dev/null", O_RDONLY);
-    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int out = console == Console::kGone ? gone[1] : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
         chdir(dir.c_str()) != 0) {
@@ -103,6 +110,7 @@ NativeRun RunSimIn(const std::string& dir, const std::vector<std::string>& args,
     execv(argv[0], argv.data());
     _exit(127);
   }
+  if (gone[1] >= 0) close(gone[1]);
   NativeRun run;
   if (child < 0) return run;
   int status = 0;
@@ -308,6 +316,32 @@ TEST(LogStress, LongNameOfAnExistingFileLeavesTheJobAlone) {
   // Everything after the lines that carry the name is as with a short name.
   const std::string tail = "dbg info  : cfg file size:";
   EXPECT_EQ(run.out.substr(run.out.find(tail)), baseline.out.substr(baseline.out.find(tail)));
+}
+
+// A console that goes away (the output piped into a reader that quit)
+// must not end a firmware update half way: the job runs to its end, closes
+// the controller and writes the whole log file.
+TEST(LogStress, ConsoleGoneLeavesTheUpdateToEnd) {
+  if (IsWindowsBuild()) GTEST_SKIP() << "a closed pipe as the console: native runs only";
+  testing::FwImageSpec spec;
+  spec.pidField = "TS01";
+  spec.vid = {0x02, 0x00, 0x00, 0x02};
+  spec.subs = {testing::MakeSubFirmware(2, 300, 0x0000, 1), testing::MakeSubFirmware(6, 60, 0x0400, 2),
+               testing::MakeSubFirmware(11, 57, 0x0600, 3)};
+  const std::string image = testing::BuildFwImage(spec);
+  const std::vector<std::string> job = {"-d", "-f", "--file", "fw.bin"};
+  const RunResult baseline = RunSim(job, {{"tessaro-sim.json", kState}, {"fw.bin", image}});
+  ASSERT_EQ(baseline.exitCode, 0) << baseline.out;
+
+  testing::TempDir dir;
+  testing::WriteFileBytes(dir.File("tessaro-sim.json"), kState);
+  testing::WriteFileBytes(dir.File("fw.bin"), image);
+  const NativeRun run = RunSimIn(dir.path(), job, false, Console::kGone);
+  ASSERT_TRUE(run.ran) << "ended by a signal or not at all: " << run.err;
+  EXPECT_EQ(run.exitCode, baseline.exitCode);
+  EXPECT_EQ(MaskTimestamps(testing::ReadFileBytes(dir.File(kLogFile))), MaskTimestamps(baseline.ReadFile(kLogFile)));
+  const std::string trace = testing::ReadFileBytes(dir.File("tessaro-sim.trace"));
+  EXPECT_EQ(trace.substr(trace.rfind('\n', trace.size() - 2) + 1), "close \\\\?\\hid#tessaro-sim&col01\n");
 }
 
 // Names with percent signs (which must never act as a format) and bytes
