@@ -24,13 +24,15 @@ bool appendFailureReported = false;
 // runs is removed so that the file cannot grow without bound.
 void ApplySizeRule() {
   logSizeRuleRun = true;
+  // Only a regular file has a size to keep: opening a FIFO at the log path
+  // for reading would wait for a writer that never comes.
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(kLogFileName, error)) return;
   std::FILE* existing = std::fopen(kLogFileName, "r");
   if (existing == nullptr) return;
   std::fclose(existing);
   // The size in 64 bits: where long has 32, a log past 2 GiB would make
   // ftell fail and the file would never be deleted again.
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(kLogFileName, error)) return;
   const std::uintmax_t size = std::filesystem::file_size(kLogFileName, error);
   if (!error && size > static_cast<std::uintmax_t>(kLogSizeLimitBytes)) {
     // A file that cannot be deleted is appended to as before.
