@@ -82,7 +82,7 @@ constexpr uid_t kNobody = 65534;
 enum class Console { kFile, kGone };
 
 NativeRun RunSimIn(const std::string& dir, const std::vector<std::string>& args, bool unprivileged,
-                   Console console = Console::kFile) {
+                   Console console = Console::kFile, int timeoutSeconds = 120) {
   testing::TempDir capture;
   const std::string outPath = capture.File("stdout");
   const std::string errPath = capture.File("stderr");
@@ -114,7 +114,7 @@ NativeRun RunSimIn(const std::string& dir, const std::vector<std::string>& args,
   NativeRun run;
   if (child < 0) return run;
   int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   while (waitpid(child, &status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {
       kill(child, SIGKILL);
@@ -268,6 +268,29 @@ TEST(LogStress, ReadOnlyOversizedLogIsKeptOnWindows) {
   ASSERT_TRUE(testing::FileExists(log));
   const bool appended = fs::file_size(log) > kSizeLimit + 1;
   EXPECT_EQ(Count(run.err, TextMode(kWarning)), appended ? 0u : 1u) << run.err;
+}
+
+// A FIFO at the log path, with a reader: the lines stream to the reader,
+// and nothing waits for a writer that never comes.
+TEST(LogStress, FifoAtTheLogPathStreamsTheLog) {
+  if (IsWindowsBuild()) GTEST_SKIP() << "a FIFO at the log path: native runs only";
+  const RunResult baseline = RunSim(ConfigJob("cfg.txt"), {{"tessaro-sim.json", kState}, {"cfg.txt", Config()}});
+  testing::TempDir dir;
+  testing::WriteFileBytes(dir.File("tessaro-sim.json"), kState);
+  testing::WriteFileBytes(dir.File("cfg.txt"), Config());
+  ASSERT_EQ(mkfifo(dir.File(kLogFile).c_str(), 0600), 0);
+  const int reader = open(dir.File(kLogFile).c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+
+  const NativeRun run = RunSimIn(dir.path(), ConfigJob("cfg.txt"), false, Console::kFile, 20);
+  std::string streamed;
+  char buffer[4096];
+  for (ssize_t got; (got = read(reader, buffer, sizeof buffer)) > 0;) streamed.append(buffer, static_cast<size_t>(got));
+  close(reader);
+  ASSERT_TRUE(run.ran) << "did not end";
+  EXPECT_EQ(run.exitCode, baseline.exitCode);
+  EXPECT_EQ(run.out, baseline.out);
+  EXPECT_EQ(MaskTimestamps(streamed), MaskTimestamps(baseline.ReadFile(kLogFile)));
 }
 
 TEST(LogStress, DirectoryAtTheLogPathKeepsTheConsoleAndTheResult) {
