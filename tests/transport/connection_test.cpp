@@ -282,7 +282,9 @@ TEST(OpenForJobTest, StopsAtTheFirstSuccess) {
     EXPECT_TRUE(OpenForJob(connection));
 
     std::string expected;
-    for (int i = 0; i < c.failedWalks; ++i) expected += "error     : find device failed\r\nerror     : open TLC failed\n";
+    for (int i = 0; i < c.failedWalks; ++i) {
+      expected += "error     : find device failed\r\nerror     : open TLC failed\n";
+    }
     expected += Found("A") + "dbg info  : open TLC success\n";
     EXPECT_EQ(log.text(), expected);
     EXPECT_EQ(clock.sleeps, c.sleeps);

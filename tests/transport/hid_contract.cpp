@@ -115,7 +115,8 @@ TEST_P(HidContractTest, ReadsTheConfigurationHeadAndZerosElsewhere) {
   ASSERT_TRUE(OpenForJob(connection));
   uint8_t head[3] = {};
   ASSERT_EQ(connection.ReadRegister(reg::kConfigAddr, head, 3), 3);
-  EXPECT_EQ(std::vector<uint8_t>(head, head + 3), std::vector<uint8_t>(device.config.begin(), device.config.begin() + 3));
+  EXPECT_EQ(std::vector<uint8_t>(head, head + 3),
+            std::vector<uint8_t>(device.config.begin(), device.config.begin() + 3));
   uint8_t debug[16];
   std::memset(debug, 0xEE, sizeof debug);
   ASSERT_EQ(connection.ReadRegister(reg::kFlashDebugAddr, debug, 16), 16);
