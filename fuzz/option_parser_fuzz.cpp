@@ -44,7 +44,9 @@ void DeclareToolOptions(cmdline::parser& options) {
   options.addFlag("help", '?', "print this message");
 }
 
-bool StartsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
 
 bool IsKnownError(const std::string& error) {
   static const char* const kPrefixes[] = {"argument number must be longer than 0", "short option '",

@@ -380,8 +380,8 @@ Bounds JobBounds(Job job, const JobFile& file) {
       break;
     case kFirmware: {
       const uint64_t perChunkSend = 1 + kFlashPolls * 2 + 2;
-      const uint64_t attemptCalls = 1 + kPatchPolls * 2 + 1 + kSends * (file.writeReports + file.chunks * perChunkSend) +
-                                    kRestartSends;
+      const uint64_t chunkCalls = kSends * (file.writeReports + file.chunks * perChunkSend);
+      const uint64_t attemptCalls = 1 + kPatchPolls * 2 + 1 + chunkCalls + kRestartSends;
       const uint64_t attemptSleeps = 1 + kPatchPolls + 1 + kSends * file.chunks * (1 + kFlashPolls) + kRestartSends + 1;
       bounds.calls += 2 * kVersionReads * 2 + kFwAttempts * attemptCalls;
       bounds.sleeps += kFwAttempts * (attemptSleeps + 1) + 1;

@@ -104,7 +104,8 @@ uint8_t Digit(const std::string& file, size_t at) {
 std::vector<uint8_t> ConfigTokens(const std::string& file) {
   std::vector<uint8_t> bytes;
   for (size_t i = 0; i < file.size(); ++i) {
-    if (file[i] == 'x' || file[i] == 'X') bytes.push_back(static_cast<uint8_t>(Digit(file, i + 1) << 4 | Digit(file, i + 2)));
+    if (file[i] != 'x' && file[i] != 'X') continue;
+    bytes.push_back(static_cast<uint8_t>(Digit(file, i + 1) << 4 | Digit(file, i + 2)));
   }
   return bytes;
 }
@@ -135,7 +136,8 @@ std::string CutShort(const std::string& file, Random& random) {
 std::string Extend(std::string file, Random& random, const std::string& alphabet) {
   const uint32_t extra = 1 + random.Below(64);
   for (uint32_t i = 0; i < extra; ++i) {
-    file += alphabet.empty() ? static_cast<char>(random.Below(256)) : alphabet[random.Below(static_cast<uint32_t>(alphabet.size()))];
+    file += alphabet.empty() ? static_cast<char>(random.Below(256))
+                             : alphabet[random.Below(static_cast<uint32_t>(alphabet.size()))];
   }
   return file;
 }
@@ -171,7 +173,8 @@ class WillingController {
       data[0] = reg::kFlashDone;
     } else if (address == reg::kConfigCtrlAddr) {
       const std::vector<uint8_t>* control = LastWriteAt(reg::kConfigCtrlAddr);
-      data[0] = control != nullptr && (*control)[10] == reg::kConfigFinishCmd ? reg::kConfigFinished : reg::kConfigAccepted;
+      const bool finishing = control != nullptr && (*control)[10] == reg::kConfigFinishCmd;
+      data[0] = finishing ? reg::kConfigFinished : reg::kConfigAccepted;
     }
     return data;
   }

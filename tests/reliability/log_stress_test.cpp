@@ -334,8 +334,8 @@ TEST(LogStress, LongNameOfAnExistingFileLeavesTheJobAlone) {
   EXPECT_EQ(run.exitCode, baseline.exitCode);
   EXPECT_EQ(baseline.exitCode, 0);
   EXPECT_NE(run.out.find("update configuration, file name:" + name + "\n"), std::string::npos);
-  EXPECT_NE(run.out.find(Cut("dbg info  : open cfg file success, cfg_name:" + name + "\n") + "dbg info  : cfg file size:"),
-            std::string::npos);
+  const std::string opened = Cut("dbg info  : open cfg file success, cfg_name:" + name + "\n");
+  EXPECT_NE(run.out.find(opened + "dbg info  : cfg file size:"), std::string::npos);
   // Everything after the lines that carry the name is as with a short name.
   const std::string tail = "dbg info  : cfg file size:";
   EXPECT_EQ(run.out.substr(run.out.find(tail)), baseline.out.substr(baseline.out.find(tail)));
@@ -376,7 +376,8 @@ void ExpectNameShownUnchanged(const std::string& name) {
   EXPECT_EQ(run.exitCode, baseline.exitCode);
   EXPECT_EQ(baseline.exitCode, 0);
   EXPECT_EQ(run.out, ReplaceAll(baseline.out, "cfg.txt", name));
-  EXPECT_EQ(MaskTimestamps(run.ReadFile(kLogFile)), ReplaceAll(MaskTimestamps(baseline.ReadFile(kLogFile)), "cfg.txt", name));
+  EXPECT_EQ(MaskTimestamps(run.ReadFile(kLogFile)),
+            ReplaceAll(MaskTimestamps(baseline.ReadFile(kLogFile)), "cfg.txt", name));
 
   // And for a file that is missing, through the error lines.
   const RunResult missing = RunSim({"-f", "--file", name}, {{"tessaro-sim.json", kState}});
