@@ -14,7 +14,9 @@ bool PosixFileSystem::OpenForRead(const char* name, FileHandle& out) {
     errno = EINVAL;
     return false;
   }
-  const int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK, so that a FIFO given as an image is refused below instead of
+  // making the open wait for a writer; reads of a regular file ignore it.
+  const int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   // Only regular files are images; a directory or a device would read as
   // garbage or block.
