@@ -1,7 +1,8 @@
 // The log under stress: whatever happens to the log file or to a message,
 // the console shows every line and the job ends as it would have. Each
 // case runs a job on tessaro-sim twice, once in an ordinary folder and once
-// under the stress, and compares.
+// under the stress, and compares. Also special files where a job expects
+// an image.
 //
 // Cases that need a folder the program cannot write run natively only, as
 // an unprivileged user when the tests run as root (permission bits do not
@@ -365,6 +366,28 @@ TEST(LogStress, ConsoleGoneLeavesTheUpdateToEnd) {
   EXPECT_EQ(MaskTimestamps(testing::ReadFileBytes(dir.File(kLogFile))), MaskTimestamps(baseline.ReadFile(kLogFile)));
   const std::string trace = testing::ReadFileBytes(dir.File("tessaro-sim.trace"));
   EXPECT_EQ(trace.substr(trace.rfind('\n', trace.size() - 2) + 1), "close \\\\?\\hid#tessaro-sim&col01\n");
+}
+
+// A FIFO given as the image or the configuration: refused like a missing
+// file, after which the job closes the controller, instead of waiting for a
+// writer with the controller open.
+TEST(SpecialFiles, FifoAsTheFileIsRefused) {
+  if (IsWindowsBuild()) GTEST_SKIP() << "FIFOs: native runs only";
+  for (const bool firmware : {true, false}) {
+    SCOPED_TRACE(firmware ? "firmware" : "configuration");
+    testing::TempDir dir;
+    testing::WriteFileBytes(dir.File("tessaro-sim.json"), kState);
+    ASSERT_EQ(mkfifo(dir.File("image").c_str(), 0600), 0);
+    const NativeRun run =
+        RunSimIn(dir.path(), {firmware ? "-f" : "-c", "--file", "image"}, false, Console::kFile, 20);
+    ASSERT_TRUE(run.ran) << "did not end";
+    EXPECT_EQ(run.exitCode, ExitCode(-2));
+    const std::string refusal = firmware ? "error     : open fw file FAILED, fw_name:image\n"
+                                         : "error     : open cfg file FAILED, cfg_name:image\n";
+    EXPECT_NE(run.out.find(refusal), std::string::npos) << run.out;
+    const std::string trace = testing::ReadFileBytes(dir.File("tessaro-sim.trace"));
+    EXPECT_EQ(trace.substr(trace.rfind('\n', trace.size() - 2) + 1), "close \\\\?\\hid#tessaro-sim&col01\n");
+  }
 }
 
 // Names with percent signs (which must never act as a format) and bytes
