@@ -141,6 +141,8 @@ void Controller::OnRegisterAccess(const ReportBytes& report) {
 void Controller::OnReadRequest(const ReportBytes& report) {
   const uint16_t address = Word(report + 6);
   const uint16_t length = Word(report + 8);
+  // A request that cannot be answered leaves no earlier reply to be fetched.
+  replyPending_ = false;
   if (!std::equal(std::begin(kReadRequestFrame), std::end(kReadRequestFrame), report + 2)) {
     Violation("read request at " + Hex4(address) + " malformed: bytes 2 to 4 are " + ToHex(report + 2, 3) +
               ", expected 000005");

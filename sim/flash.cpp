@@ -16,6 +16,13 @@ bool Flash::Write(uint32_t address, const uint8_t* data, size_t count) {
   if (address > kFlashBytes || count > kFlashBytes - address) return false;
   const size_t end = static_cast<size_t>(address) + count;
   if (end > bytes_.size()) {
+    // Room for the whole flash at the first growth: growing by doubling
+    // would hold the old and the new copy at once and touch twice the flash.
+    // Pages never written stay unmapped.
+    if (end > bytes_.capacity()) {
+      bytes_.reserve(kFlashBytes);
+      written_.reserve(kFlashBytes);
+    }
     bytes_.resize(end, 0xFF);
     written_.resize(end, false);
   }

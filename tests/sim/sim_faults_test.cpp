@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 
 #include "tests/sim/sim_harness.h"
 #include "transport/registers.h"
@@ -29,6 +30,9 @@ struct FaultCase {
   std::vector<int> seen;
   std::vector<uint32_t> leftAfter;
 };
+
+// Test names show the case, not its bytes.
+void PrintTo(const FaultCase& c, std::ostream* out) { *out << c.name; }
 
 class FaultCounterTest : public ::testing::TestWithParam<FaultCase> {};
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 
 #include "sim/state_files.h"
 #include "tests/sim/sim_harness.h"
@@ -21,6 +22,9 @@ struct MalformedCase {
   std::string state;
   std::string message;
 };
+
+// Test names show the case, not its bytes.
+void PrintTo(const MalformedCase& c, std::ostream* out) { *out << c.name; }
 
 class MalformedStateTest : public ::testing::TestWithParam<MalformedCase> {};
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 
 #include "tests/sim/sim_harness.h"
 #include "transport/registers.h"
@@ -39,6 +40,9 @@ struct ProtocolCase {
   std::function<void(SimRun&)> act;
   std::vector<std::string> violations;
 };
+
+// Test names show the case, not its bytes.
+void PrintTo(const ProtocolCase& c, std::ostream* out) { *out << c.name; }
 
 class ProtocolTest : public ::testing::TestWithParam<ProtocolCase> {};
 
@@ -80,6 +84,15 @@ const ProtocolCase kCases[] = {
        EXPECT_TRUE(TheHid().GetInputReport(run.connection.deviceHandle, reply));
      },
      {"input report fetched without a read request"}},
+    {"UnanswerableReadDropsTheEarlierReply",
+     [](SimRun& run) {
+       run.Send({0x0E, 0x20, 0x00, 0x00, 0x05, 0x01, 0x82, 0x40, 0x00, 0x0C});
+       run.Send({0x0E, 0x20, 0x00, 0x00, 0x05, 0x01, 0x82, 0x40, 0x00, 0x00});
+       Report reply = {0x0E};
+       EXPECT_TRUE(TheHid().GetInputReport(run.connection.deviceHandle, reply));
+       EXPECT_EQ(reply[4], 0) << "no data announced";
+     },
+     {"read of 0 bytes at 0x8240, expected 1 to 60", "input report fetched without a read request"}},
     {"FetchOfOtherReportId",
      [](SimRun& run) {
        Report reply = {0x05};
