@@ -6,7 +6,8 @@
 // sanitizer report.
 //
 // TESSARO_FAULT_MATRIX_SUBSET=limits runs only the cases at a limit (where
-// the result changes), for the slow runs of the Windows programs under Wine.
+// the result changes), for Wine without a persistent wineserver, where each
+// run takes a second or two.
 #include <gtest/gtest.h>
 
 #include <algorithm>
