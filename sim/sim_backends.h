@@ -18,8 +18,8 @@ class StateFileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Exit code of a run ended by a StateFileError (156 as a shell sees it): no
-// job result of the tool's own is this value.
+// Exit code of a run ended by a StateFileError (156 as a shell sees it),
+// apart from every failure code of the tool's own jobs (-1 to -7, 255).
 constexpr int32_t kStateFileErrorExitCode = -100;
 
 }  // namespace sim
