@@ -65,7 +65,8 @@ void BM_LoadSubFw(benchmark::State& state) {
     if (result != 0) state.SkipWithError("LoadSubFw failed");
     benchmark::DoNotOptimize(result);
   }
-  const double chunks = static_cast<double>(state.iterations()) * ((bytes + reg::kFlashChunkBytes - 1) / reg::kFlashChunkBytes);
+  const uint32_t chunksPerCall = (bytes + reg::kFlashChunkBytes - 1) / reg::kFlashChunkBytes;
+  const double chunks = static_cast<double>(state.iterations()) * chunksPerCall;
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * bytes);
   SetPerItemCounters(state, static_cast<double>(controller.outputReports), chunks);
 }
