@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/log.h"
+#include "app/options.h"
 #include "cmdline/cmdline.h"
 #include "update/jobs.h"
 
@@ -15,20 +16,6 @@ namespace {
 enum class JobKind { kNone, kFirmware, kConfiguration, kProperty };
 
 constexpr const char* kVersionText = "1.0.1.3\n";
-
-void DeclareOptions(cmdline::parser& options) {
-  options.addFlag("ignoreVer", 'i', "Ignore version forced update");
-  options.addFlag("firmware", 'f', "update firmware");
-  options.addFlag("config", 'c', "update configuration");
-  options.addFlag("debug", 'd', "open debug log switch");
-  options.addFlag("version", 'v', "version of this app");
-  options.addOption<std::string>("prop", 'p', "get info from ic.option for [pid vid sensorID cfgver]", false, "pid");
-  options.addOption<std::string>("file", 0, "file of firmware or config", false, "");
-  options.addOption<int32_t>("flag", 0,
-                             "flag that indicate which type of sub firmware should be update;\r\n"
-                             "\t\tbit2:KV30 bitb:Q5 bit6:short bit5:smallsys bite:bootcode,default=0x844(KV30+Q5+short)",
-                             false, 2116);
-}
 
 // The property word picks the query; a word that names none runs nothing
 // and leaves the exit code at 0.
@@ -43,6 +30,20 @@ int32_t RunPropertyQuery(std::string property) {
 }
 
 }  // namespace
+
+void DeclareOptions(cmdline::parser& options) {
+  options.addFlag("ignoreVer", 'i', "Ignore version forced update");
+  options.addFlag("firmware", 'f', "update firmware");
+  options.addFlag("config", 'c', "update configuration");
+  options.addFlag("debug", 'd', "open debug log switch");
+  options.addFlag("version", 'v', "version of this app");
+  options.addOption<std::string>("prop", 'p', "get info from ic.option for [pid vid sensorID cfgver]", false, "pid");
+  options.addOption<std::string>("file", 0, "file of firmware or config", false, "");
+  options.addOption<int32_t>("flag", 0,
+                             "flag that indicate which type of sub firmware should be update;\r\n"
+                             "\t\tbit2:KV30 bitb:Q5 bit6:short bit5:smallsys bite:bootcode,default=0x844(KV30+Q5+short)",
+                             false, 2116);
+}
 
 int32_t RunTessaro(int argc, char** argv) {
   std::string fileName;

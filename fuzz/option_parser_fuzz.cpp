@@ -17,6 +17,7 @@
 
 #include "app/entry.h"
 #include "app/log.h"
+#include "app/options.h"
 #include "cmdline/cmdline.h"
 #include "fuzz/fuzz_support.h"
 
@@ -26,21 +27,9 @@ namespace {
 // The arguments a vector may hold; more only repeat what these reach.
 constexpr size_t kMaxArguments = 64;
 
-// The tool's declarations, as the entry point makes them. Should they drift
-// apart, the entry point ends the process on a vector this parser accepted,
-// and libFuzzer reports that exit.
+// The tool's own declarations, with "help" declared as the parser adds it.
 void DeclareToolOptions(cmdline::parser& options) {
-  options.addFlag("ignoreVer", 'i', "Ignore version forced update");
-  options.addFlag("firmware", 'f', "update firmware");
-  options.addFlag("config", 'c', "update configuration");
-  options.addFlag("debug", 'd', "open debug log switch");
-  options.addFlag("version", 'v', "version of this app");
-  options.addOption<std::string>("prop", 'p', "get info from ic.option for [pid vid sensorID cfgver]", false, "pid");
-  options.addOption<std::string>("file", 0, "file of firmware or config", false, "");
-  options.addOption<int32_t>("flag", 0,
-                             "flag that indicate which type of sub firmware should be update;\r\n"
-                             "\t\tbit2:KV30 bitb:Q5 bit6:short bit5:smallsys bite:bootcode,default=0x844(KV30+Q5+short)",
-                             false, 2116);
+  DeclareOptions(options);
   options.addFlag("help", '?', "print this message");
 }
 
