@@ -1,6 +1,7 @@
 #include "sim/sim_backends.h"
 
 #include "sim/sim_clock.h"
+#include "sim/sim_diagnosis.h"
 #include "sim/sim_hid.h"
 #include "sim/sim_session.h"
 #include "transport/connection.h"
@@ -10,6 +11,7 @@ namespace tessaro {
 struct SimBackends::Impl {
   sim::Session session{kVendorId};
   sim::SimHid hid{session};
+  sim::SimDiagnosis diagnosis{hid};
   Clock* previousClock = nullptr;
   HidBackend* previousHid = nullptr;
   std::unique_ptr<sim::SimClock> clock;
@@ -20,6 +22,8 @@ SimBackends::SimBackends() : impl_(std::make_unique<Impl>()) {
   impl_->previousClock = InstallClock(impl_->clock.get());
   impl_->previousHid = InstallHid(&impl_->hid);
 }
+
+info::HidDiagnosis& SimBackends::Diagnosis() { return impl_->diagnosis; }
 
 SimBackends::~SimBackends() {
   InstallHid(impl_->previousHid);

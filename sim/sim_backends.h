@@ -8,6 +8,10 @@
 
 namespace tessaro {
 
+namespace info {
+class HidDiagnosis;
+}
+
 namespace sim {
 
 // The state or flash file cannot be taken. Thrown by the first call into the
@@ -36,6 +40,9 @@ class SimBackends {
   ~SimBackends();
   SimBackends(const SimBackends&) = delete;
   SimBackends& operator=(const SimBackends&) = delete;
+
+  // What tessaro-info-sim's device listing learns of the simulated host.
+  info::HidDiagnosis& Diagnosis();
 
   struct Impl;
 

@@ -128,6 +128,17 @@ void SimHid::Close(HidHandle handle) {
 
 uint32_t SimHid::LastError() { return lastError_; }
 
+bool SimHid::Describe(const HidInterface& interface, uint16_t& vendorId, bool& matching) {
+  Begin();
+  for (const Collection& collection : collections_) {
+    if (collection.path != interface.path) continue;
+    vendorId = session_.state().vendorId;
+    matching = collection.matching;
+    return true;
+  }
+  return false;
+}
+
 bool SimHid::Fail(uint32_t error) {
   lastError_ = error;
   return false;

@@ -34,6 +34,10 @@ class SimHid final : public HidBackend {
   void Close(HidHandle handle) override;
   uint32_t LastError() override;
 
+  // What the simulated host tells about a collection without opening it:
+  // the device's vendor ID and whether the collection is the controller's.
+  bool Describe(const HidInterface& interface, uint16_t& vendorId, bool& matching);
+
  private:
   struct Collection {
     std::wstring path;

@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "transport/registers.h"
 #include "update/job_connection.h"
+#include "update/decisions.h"
 #include "update/jobs.h"
 
 namespace tessaro {
@@ -19,8 +20,6 @@ constexpr uint32_t kAfterFinishCmdSleepMs = 80;
 constexpr int32_t kAckPollReads = 5;
 constexpr uint32_t kAckPollSleepMs = 30;
 constexpr int32_t kHeadBufferBytes = 65;
-
-bool HeadIntact(const uint8_t* head) { return static_cast<uint8_t>(head[0] + head[1] + head[2]) == 0; }
 
 void LogHead(const char* title, const uint8_t* head) {
   if (logMask & kLogDebug) LogPrint("%s", title);
@@ -48,6 +47,25 @@ bool WaitForAck(CConnectionTLC& connection, uint8_t& value, uint8_t expected) {
 }
 
 }  // namespace
+
+bool CfgHeadIntact(const uint8_t* head) { return static_cast<uint8_t>(head[0] + head[1] + head[2]) == 0; }
+
+bool CfgFitsRegisterSpace(const CfgImage& image) {
+  if (image.length <= reg::kConfigMaxBytes) return true;
+  if (logMask & kLogError) LogPrint("error     : cfg too long, len:%u, at most:%u\n", image.length, reg::kConfigMaxBytes);
+  return false;
+}
+
+bool CfgUpdateNeeded(uint8_t chipVersion, const CfgImage& image, bool ignoreVersion) {
+  if (ignoreVersion || chipVersion < image.version) return true;
+  if (logMask & kLogError) {
+    LogPrint(
+        "error     : chip cfg version is forward or equal to input cfg file,no need to update config, chip cfg "
+        "version:%d,cfg file version:%d\n",
+        chipVersion, image.version);
+  }
+  return false;
+}
 
 int32_t DownloadCfg(CConnectionTLC& connection, const CfgImage& image) {
   uint8_t sendCommand[3] = {reg::kConfigSendCmd[0], reg::kConfigSendCmd[1], reg::kConfigSendCmd[2]};
@@ -102,7 +120,7 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
   connection.ReadRegister(reg::kConfigAddr, head, reg::kConfigHeadBytes);
   LogHead("dbg info  : befor update cfg\n", head);
   const uint8_t chipVersion = head[0];
-  if (!HeadIntact(head)) {
+  if (!CfgHeadIntact(head)) {
     if (logMask & kLogError) LogPrint("error     : Warning:cfg before update from chip checksum error!");
   }
 
@@ -120,15 +138,7 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
     if (logMask & kLogDebug) LogPrint("dbg info  : Warning:which means this is a tmp cfg and it will not write to Flash\n");
   }
 
-  if (!ignoreVersion && chipVersion >= image.version) {
-    if (logMask & kLogError) {
-      LogPrint(
-          "error     : chip cfg version is forward or equal to input cfg file,no need to update config, chip cfg "
-          "version:%d,cfg file version:%d\n",
-          chipVersion, image.version);
-    }
-    return -6;
-  }
+  if (!CfgUpdateNeeded(chipVersion, image, ignoreVersion)) return -6;
 
   int32_t result = -1;
   bool succeeded = false;
@@ -144,7 +154,7 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
     // A failed read leaves the earlier head in place.
     connection.ReadRegister(reg::kConfigAddr, head, reg::kConfigHeadBytes);
     LogHead("dbg info  : after update cfg\n", head);
-    if (!HeadIntact(head)) {
+    if (!CfgHeadIntact(head)) {
       if (logMask & kLogError) LogPrint("error     : cfg from chip checksum error!");
       result = -5;
     } else if (head[0] != image.version) {

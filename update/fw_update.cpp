@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "transport/registers.h"
 #include "update/job_connection.h"
+#include "update/decisions.h"
 #include "update/jobs.h"
 
 namespace tessaro {
@@ -69,36 +70,6 @@ int32_t SendModeCommand(CConnectionTLC& connection, uint8_t command) {
   return connection.WriteReport(report, kModeCommandBytes);
 }
 
-// Whether the table and every entry's data lie inside the image, and every
-// entry's flash range fits the 24 address bits a load-flash command names
-// (past them the command's address would wrap onto the start of flash).
-// The loader refuses a table that does not fit; the walk checks again so
-// that it never reads outside an image, whoever built it. Logs the reason.
-bool SubTableFits(const FwImage& image) {
-  if (image.length < kFwDataOffset || image.data[kFwCountOffset] > kFwMaxEntries) {
-    if (logMask & kLogError) LogPrint("error     : sub fw table does not fit the image\n");
-    return false;
-  }
-  const uint32_t count = image.data[kFwCountOffset];
-  uint64_t dataEnd = kFwDataOffset;
-  for (uint32_t i = 0; i < count; ++i) {
-    const FwSubEntry entry = image.SubEntry(i);
-    dataEnd += entry.length;
-    if (dataEnd > image.length) {
-      if (logMask & kLogError) LogPrint("error     : sub fw table does not fit the image\n");
-      return false;
-    }
-    if (uint64_t{entry.flashAddress} * 256 + entry.length > kFlashAddressLimit) {
-      if (logMask & kLogError) {
-        LogPrint("error     : sub fw past the end of flash, type:0x%02x, addr=0x%x, len=%d(Byte)\n", entry.type,
-                 entry.flashAddress, static_cast<int32_t>(entry.length));
-      }
-      return false;
-    }
-  }
-  return true;
-}
-
 // Polls 0x5095 until the controller reports its patch mode.
 bool WaitForPatchMode(CConnectionTLC& connection) {
   uint8_t value[1] = {0};  // keeps the last byte read across failed reads
@@ -127,7 +98,7 @@ int32_t WriteSubFirmwares(CConnectionTLC& connection, const FwImage& image, uint
   uint32_t dataOffset = kFwDataOffset;
   for (uint32_t i = 0; i < count; ++i) {
     const FwSubEntry entry = image.SubEntry(i);
-    if (((subTypeFlag >> (entry.type % 32)) & 1) == 0) {
+    if (!SubTypeSelected(subTypeFlag, entry.type)) {
       if (logMask & kLogDebug) {
         LogPrint("dbg info  : Sub firmware type does not math,sub_fw_num:%d, type:0x%02x\n", static_cast<int32_t>(i),
                  entry.type);
@@ -155,20 +126,26 @@ int32_t WriteSubFirmwares(CConnectionTLC& connection, const FwImage& image, uint
   return 0;
 }
 
-// The needed kinds fail the attempt; the optional ones are only noted.
-bool NeededKindsWritten(const bool (&written)[kKindCount]) {
+// The first needed kind not written, with its line; false when all were.
+bool NeededKindMissing(const bool (&written)[kKindCount]) {
   if (!written[kKv30]) {
     if (logMask & kLogError) LogPrint("error     : KV30 didn't been update\n");
-    return false;
+    return true;
   }
   if (!written[kQ5]) {
     if (logMask & kLogError) LogPrint("error     : Q5 didn't been update\n");
-    return false;
+    return true;
   }
   if (!written[kShortTest]) {
     if (logMask & kLogError) LogPrint("error     : Short test code didn't been update\n");
-    return false;
+    return true;
   }
+  return false;
+}
+
+// The needed kinds fail the attempt; the optional ones are only noted.
+bool NeededKindsWritten(const bool (&written)[kKindCount]) {
+  if (NeededKindMissing(written)) return false;
   if (!written[kSmallSys] && (logMask & kLogDebug)) LogPrint("dbg info  : small sys didn't been update\n");
   if (!written[kBootCode] && (logMask & kLogDebug)) LogPrint("dbg info  : boot code didn't been update\n");
   return true;
@@ -192,6 +169,65 @@ int32_t RestartController(CConnectionTLC& connection) {
 }
 
 }  // namespace
+
+bool SubTypeSelected(uint32_t subTypeFlag, uint8_t type) { return ((subTypeFlag >> (type % 32)) & 1) != 0; }
+
+// Past the 24 address bits a load-flash command names, the command's address
+// would wrap onto the start of flash.
+// The loader refuses a table that does not fit; the walk checks again so
+// that it never reads outside an image, whoever built it. Logs the reason.
+bool SubTableFits(const FwImage& image) {
+  if (image.length < kFwDataOffset || image.data[kFwCountOffset] > kFwMaxEntries) {
+    if (logMask & kLogError) LogPrint("error     : sub fw table does not fit the image\n");
+    return false;
+  }
+  const uint32_t count = image.data[kFwCountOffset];
+  uint64_t dataEnd = kFwDataOffset;
+  for (uint32_t i = 0; i < count; ++i) {
+    const FwSubEntry entry = image.SubEntry(i);
+    dataEnd += entry.length;
+    if (dataEnd > image.length) {
+      if (logMask & kLogError) LogPrint("error     : sub fw table does not fit the image\n");
+      return false;
+    }
+    if (uint64_t{entry.flashAddress} * 256 + entry.length > kFlashAddressLimit) {
+      if (logMask & kLogError) {
+        LogPrint("error     : sub fw past the end of flash, type:0x%02x, addr=0x%x, len=%d(Byte)\n", entry.type,
+                 entry.flashAddress, static_cast<int32_t>(entry.length));
+      }
+      return false;
+    }
+  }
+  return true;
+}
+
+bool NeededKindsSelected(const FwImage& image, uint32_t subTypeFlag) {
+  bool written[kKindCount] = {};
+  const uint32_t count = image.SubCount();
+  for (uint32_t i = 0; i < count; ++i) {
+    const FwSubEntry entry = image.SubEntry(i);
+    const int kind = KindOfType(entry.type);
+    if (SubTypeSelected(subTypeFlag, entry.type) && kind >= 0) written[kind] = true;
+  }
+  return !NeededKindMissing(written);
+}
+
+FwCondition CheckFwConditions(const CConnectionTLC& connection, const FwImage& image, bool ignoreVersion) {
+  if (ignoreVersion) return FwCondition::kUpdate;
+  if (std::memcmp(connection.pid, image.pid, 4) != 0) {
+    if (logMask & kLogError) {
+      LogPrint("error     : PID mismatch, PID from dev:%s, PID from fw_bin:%s\n", connection.pid, image.pid);
+    }
+    if (logMask & kLogInfo) LogPrint("info      : Doesn't meet the update conditions\n");
+    return FwCondition::kOtherPid;
+  }
+  if (std::memcmp(connection.vid, image.vid, 4) == 0) {
+    if (logMask & kLogInfo) LogPrint("info      : VID is equal, do not neet update\n");
+    if (logMask & kLogInfo) LogPrint("info      : Doesn't meet the update conditions\n");
+    return FwCondition::kSameVid;
+  }
+  return FwCondition::kUpdate;
+}
 
 int32_t DownloadFw(CConnectionTLC& connection, const FwImage& image, uint32_t subTypeFlag) {
   // An image whose table runs outside it, or outside the flash, never
@@ -256,20 +292,7 @@ int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) 
   }
   if (logMask & kLogDebug) LogPrint("dbg info  : fw_image Initialize success\n");
 
-  if (!ignoreVersion) {
-    if (std::memcmp(connection.pid, image.pid, 4) != 0) {
-      if (logMask & kLogError) {
-        LogPrint("error     : PID mismatch, PID from dev:%s, PID from fw_bin:%s\n", connection.pid, image.pid);
-      }
-      if (logMask & kLogInfo) LogPrint("info      : Doesn't meet the update conditions\n");
-      return 0;
-    }
-    if (std::memcmp(connection.vid, image.vid, 4) == 0) {
-      if (logMask & kLogInfo) LogPrint("info      : VID is equal, do not neet update\n");
-      if (logMask & kLogInfo) LogPrint("info      : Doesn't meet the update conditions\n");
-      return 0;
-    }
-  }
+  if (CheckFwConditions(connection, image, ignoreVersion) != FwCondition::kUpdate) return 0;
 
   int32_t result = -1;
   for (int32_t attempt = 0; attempt < kDownloadAttempts; ++attempt) {

@@ -1,0 +1,9 @@
+#include "info/info_command.h"
+#include "platform/hid_diagnosis_system.h"
+#include "platform/system.h"
+
+int main(int argc, char** argv) {
+  tessaro::SystemBackends backends;
+  const auto diagnosis = tessaro::MakeSystemHidDiagnosis();
+  return tessaro::info::RunInfo(argc, argv, *diagnosis);
+}

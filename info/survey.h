@@ -1,0 +1,40 @@
+#pragma once
+// One walk over the host's HID interfaces, as the connection makes it, that
+// keeps what the connection throws away: every interface with its facts,
+// whether it could be opened and why not, whether it matches this build, and
+// which one tessaro would take. No open attempts beyond the one walk, no
+// sleeps.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "info/hid_diagnosis.h"
+#include "transport/connection.h"
+
+namespace tessaro::info {
+
+struct SurveyEntry {
+  std::string path;  // UTF-8
+  uint32_t collection = 0;
+  InterfaceFacts facts;  // usages and vendor from the opened interface where it could be opened
+  bool opened = false;
+  uint32_t openError = 0;
+  OpenProblem problem;
+  bool matches = false;  // vendor ID, usage page 0xFFF0 and usage 0x0001 of this build
+  bool taken = false;    // the first match that tessaro's walk would keep
+};
+
+struct Survey {
+  std::vector<SurveyEntry> entries;
+  std::vector<std::string> hostNotes;
+  int taken = -1;  // index into entries, -1 when none
+};
+
+// The walk; the interface tessaro would take is left open in connection
+// (opened = 1), every other one is closed.
+Survey RunSurvey(HidDiagnosis& diagnosis, CConnectionTLC& connection);
+
+// Device paths are wide; listings are UTF-8.
+std::string Utf8(const std::wstring& text);
+
+}  // namespace tessaro::info

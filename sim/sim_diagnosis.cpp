@@ -1,0 +1,29 @@
+#include "sim/sim_diagnosis.h"
+
+#include "transport/registers.h"
+
+namespace tessaro::sim {
+
+info::InterfaceFacts SimDiagnosis::Describe(const HidInterface& interface) {
+  info::InterfaceFacts facts;
+  uint16_t vendorId = 0;
+  bool matching = false;
+  if (!hid_.Describe(interface, vendorId, matching)) return facts;
+  facts.bus = "I2C";
+  facts.haveIds = true;
+  facts.vendorId = vendorId;
+  facts.productId = kSimProductId;
+  facts.haveUsages = true;
+  facts.usagePage = matching ? reg::kUsagePage : kOtherUsagePage;
+  facts.usage = matching ? reg::kUsage : kOtherUsage;
+  return facts;
+}
+
+info::OpenProblem SimDiagnosis::ExplainOpenFailure(const HidInterface&, const info::InterfaceFacts&,
+                                                   uint32_t error) {
+  info::OpenProblem problem;
+  problem.error = error == kErrorFileNotFound ? "error 2 (the collection is gone)" : "error " + std::to_string(error);
+  return problem;
+}
+
+}  // namespace tessaro::sim
