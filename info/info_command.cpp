@@ -451,7 +451,11 @@ void PrintSurvey(const Survey& survey) {
   }
 }
 
-void PrintJson(const Json& json) { std::printf("%s\n", json.dump(2).c_str()); }
+// Bytes from a controller or a file need not be UTF-8: such text is kept,
+// its bad bytes replaced, rather than ending the run.
+void PrintJson(const Json& json) {
+  std::printf("%s\n", json.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
+}
 
 // ---- commands ----
 

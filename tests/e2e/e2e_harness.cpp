@@ -84,7 +84,8 @@ bool IsWindowsBuild() { return Environment("TESSARO_E2E_EXE_SUFFIX") == ".exe"; 
 std::string ProgramPath(Program program) {
   const std::string binDir = Environment("TESSARO_E2E_BIN_DIR");
   if (binDir.empty()) throw std::runtime_error("TESSARO_E2E_BIN_DIR is not set; run the tests through ctest");
-  const std::string name = program == Program::kSim ? "tessaro-sim" : "tessaro";
+  const char* const names[] = {"tessaro", "tessaro-sim", "tessaro-info", "tessaro-info-sim"};
+  const std::string name = names[static_cast<int>(program)];
   return fs::absolute(binDir).lexically_normal().generic_string() + "/" + name +
          Environment("TESSARO_E2E_EXE_SUFFIX");
 }
@@ -157,6 +158,12 @@ RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputF
 RunResult RunSim(const std::vector<std::string>& args, const std::vector<InputFile>& files) {
   RunOptions options;
   options.program = Program::kSim;
+  return RunTool(args, files, options);
+}
+
+RunResult RunInfoSim(const std::vector<std::string>& args, const std::vector<InputFile>& files) {
+  RunOptions options;
+  options.program = Program::kInfoSim;
   return RunTool(args, files, options);
 }
 

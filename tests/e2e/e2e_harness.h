@@ -29,7 +29,7 @@ class TempDir;
 
 namespace tessaro::e2e {
 
-enum class Program { kTessaro, kSim };
+enum class Program { kTessaro, kSim, kInfo, kInfoSim };
 
 // A file written into the working directory before the program starts.
 struct InputFile {
@@ -70,6 +70,9 @@ RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputF
               const RunOptions& options = {});
 // The same with tessaro-sim.
 RunResult RunSim(const std::vector<std::string>& args, const std::vector<InputFile>& files = {});
+
+// The same with tessaro-info-sim.
+RunResult RunInfoSim(const std::vector<std::string>& args, const std::vector<InputFile>& files = {});
 
 // True when the programs under test are Windows programs.
 bool IsWindowsBuild();

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/hid_diagnosis_linux.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
 #include "transport/connection.h"
@@ -34,6 +36,7 @@ const std::string kMouse("\x05\x01\x09\x02\xA1\x01\x09\x01\xA1\x00\xC0\xC0", 12)
 // answer no hidraw ioctl, so the backend reads the node's sysfs view.
 class FakeHidraw {
  public:
+  std::string dir() const { return dir_.path(); }
   std::string sys() const { return dir_.File("sys"); }
   std::string dev() const { return dir_.File("dev"); }
 
@@ -237,6 +240,64 @@ TEST(HidrawBackend, ConnectionFindsTheVendorCollection) {
     EXPECT_EQ(OpenDescriptorCount(), before);
     InstallHid(previous);
   }
+}
+
+// The devices listing's view of the same tree: facts without opening, and
+// an open error turned into its fix.
+TEST(HidrawDiagnosis, DescribesEachCollectionWithoutOpeningIt) {
+  FakeHidraw tree;
+  const std::string several = kDigitizer + kVendor;
+  tree.AddNode("hidraw0", &several, kVendorId);
+  HidrawDiagnosis diagnosis(tree.sys(), tree.dir());
+  const struct {
+    uint32_t collection;
+    bool haveUsages;
+    uint16_t usagePage;
+    uint16_t usage;
+  } cases[] = {{0, true, 0x000D, 0x0004}, {1, true, 0xFFF0, 0x0001}, {2, false, 0, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.collection);
+    const info::InterfaceFacts facts = diagnosis.Describe(HidInterface{tree.DevPath("hidraw0"), c.collection});
+    EXPECT_EQ(facts.bus, "I2C");
+    EXPECT_TRUE(facts.haveIds);
+    EXPECT_EQ(facts.vendorId, kVendorId);
+    EXPECT_EQ(facts.productId, 0x1234);
+    EXPECT_EQ(facts.haveUsages, c.haveUsages);
+    EXPECT_EQ(facts.usagePage, c.usagePage);
+    EXPECT_EQ(facts.usage, c.usage);
+  }
+}
+
+TEST(HidrawDiagnosis, NamesTheFixOfAnOpenError) {
+  FakeHidraw tree;
+  tree.AddNode("hidraw0", &kVendor, kVendorId);
+  tree.AddNode("hidraw1", &kMouse, static_cast<uint16_t>(kVendorId + 1));
+  ::chmod((tree.dev() + "/hidraw0").c_str(), 0600);
+  const std::string rules = tree.dir() + "/etc/udev/rules.d";
+  HidrawDiagnosis diagnosis(tree.sys(), tree.dir());
+  auto explain = [&](const std::string& node, uint32_t error) {
+    const HidInterface interface{tree.DevPath(node), 0};
+    return diagnosis.ExplainOpenFailure(interface, diagnosis.Describe(interface), error);
+  };
+  EXPECT_NE(explain("hidraw0", EACCES).hint.find("no udev rule for vendor"), std::string::npos);
+  char rule[128];
+  std::snprintf(rule, sizeof rule, "SUBSYSTEM==\"hidraw\", KERNELS==\"????:%04X:????.*\", GROUP=\"plugdev\"\n",
+                kVendorId);
+  fs::create_directories(rules);
+  WriteFileBytes(rules + "/70-tessaro.rules", rule);
+  const info::OpenProblem notApplied = explain("hidraw0", EACCES);
+  EXPECT_EQ(notApplied.error, "errno 13 (Permission denied)");
+  EXPECT_NE(notApplied.hint.find("-rw------- root:"), std::string::npos) << notApplied.hint;
+  EXPECT_NE(notApplied.hint.find("not applied to this node"), std::string::npos) << notApplied.hint;
+  EXPECT_NE(explain("hidraw1", EACCES).hint.find("another vendor's device"), std::string::npos);
+  EXPECT_NE(explain("hidraw0", ENOENT).hint.find("udev has not created it"), std::string::npos);
+  EXPECT_EQ(explain("hidraw0", EIO).hint, "");
+}
+
+TEST(HidrawDiagnosis, KernelsOlderThan511LackTheReportIoctls) {
+  const std::pair<const char*, bool> cases[] = {{"5.10.0-9-amd64", true}, {"5.11.0", false}, {"4.19.0", true},
+                                                {"6.1.0-18-amd64", false}, {"10.0", false}, {"garbage", false}};
+  for (const auto& [release, older] : cases) EXPECT_EQ(KernelOlderThan511(release), older) << release;
 }
 
 }  // namespace
