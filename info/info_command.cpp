@@ -429,7 +429,10 @@ void PrintSurvey(const Survey& survey) {
   for (size_t i = 0; i < survey.entries.size(); ++i) {
     const SurveyEntry& entry = survey.entries[i];
     std::printf("[%zu] %s", i, entry.path.c_str());
-    if (entry.collection != 0 || entry.path.rfind("/dev/", 0) == 0) std::printf(" collection %u", entry.collection);
+    // One hidraw node carries several collections under one path.
+    size_t samePath = 0;
+    for (const SurveyEntry& other : survey.entries) samePath += other.path == entry.path ? 1 : 0;
+    if (samePath > 1) std::printf(" collection %u", entry.collection);
     std::printf("\n    bus %s, vendor %s, product %s, usage page %s, usage %s\n",
                 entry.facts.bus.empty() ? "?" : entry.facts.bus.c_str(),
                 OptionalHex(entry.facts.haveIds, entry.facts.vendorId).c_str(),

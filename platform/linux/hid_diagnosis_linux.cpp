@@ -1,8 +1,6 @@
 #include "platform/linux/hid_diagnosis_linux.h"
 
 #include <dirent.h>
-#include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -67,9 +65,57 @@ std::string ModeText(mode_t mode) {
   return text;
 }
 
-std::string GroupName(gid_t gid) {
-  const group* entry = ::getgrgid(gid);
-  return entry != nullptr ? entry->gr_name : std::to_string(gid);
+// The group and user databases as files: the static program has no name
+// service switch to ask.
+struct GroupEntry {
+  std::string name;
+  std::vector<std::string> members;
+};
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (;;) {
+    const size_t colon = line.find(':', start);
+    fields.push_back(line.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+    if (colon == std::string::npos) return fields;
+    start = colon + 1;
+  }
+}
+
+bool FindGroup(const std::string& rootFs, gid_t gid, GroupEntry& out) {
+  std::string text;
+  if (!ReadText(rootFs + "/etc/group", text, 4 * 1024 * 1024)) return false;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const std::vector<std::string> fields = Fields(line);
+    if (fields.size() < 4 || fields[2] != std::to_string(gid)) continue;
+    out.name = fields[0];
+    std::istringstream members(fields[3]);
+    std::string member;
+    while (std::getline(members, member, ',')) {
+      if (!member.empty()) out.members.push_back(member);
+    }
+    return true;
+  }
+  return false;
+}
+
+// The user's name and primary group from the passwd file.
+bool FindUser(const std::string& rootFs, uid_t uid, std::string& name, std::string& primaryGid) {
+  std::string text;
+  if (!ReadText(rootFs + "/etc/passwd", text, 4 * 1024 * 1024)) return false;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const std::vector<std::string> fields = Fields(line);
+    if (fields.size() < 4 || fields[2] != std::to_string(uid)) continue;
+    name = fields[0];
+    primaryGid = fields[3];
+    return true;
+  }
+  return false;
 }
 
 bool ProcessInGroup(gid_t gid) {
@@ -83,15 +129,12 @@ bool ProcessInGroup(gid_t gid) {
 
 // Whether the group database lists the user in the group, which a running
 // session only learns at the next login.
-bool UserListedInGroup(gid_t gid) {
-  const passwd* user = ::getpwuid(::geteuid());
-  const group* entry = ::getgrgid(gid);
-  if (user == nullptr || entry == nullptr) return false;
-  if (user->pw_gid == gid) return true;
-  for (char** member = entry->gr_mem; member != nullptr && *member != nullptr; ++member) {
-    if (std::strcmp(*member, user->pw_name) == 0) return true;
-  }
-  return false;
+bool UserListedInGroup(const std::string& rootFs, gid_t gid, const GroupEntry& group) {
+  std::string user;
+  std::string primaryGid;
+  if (!FindUser(rootFs, ::geteuid(), user, primaryGid)) return false;
+  if (primaryGid == std::to_string(gid)) return true;
+  return std::find(group.members.begin(), group.members.end(), user) != group.members.end();
 }
 
 std::string ErrnoText(uint32_t error) {
@@ -177,9 +220,11 @@ info::OpenProblem HidrawDiagnosis::ExplainOpenFailure(const HidInterface& interf
     }
     struct stat status = {};
     const bool haveStatus = ::stat(node.c_str(), &status) == 0;
-    const std::string group = haveStatus ? GroupName(status.st_gid) : "?";
+    GroupEntry groupEntry;
+    const bool groupKnown = haveStatus && FindGroup(rootFs_, status.st_gid, groupEntry);
+    const std::string group = !haveStatus ? "?" : groupKnown ? groupEntry.name : std::to_string(status.st_gid);
     const std::string mode = haveStatus ? ModeText(status.st_mode) : "?";
-    const std::string where = node + " is " + mode + " root:" + group;
+    const std::string where = node + " is " + mode + ", group " + group;
     const bool groupCanUse = haveStatus && (status.st_mode & 060) == 060 && status.st_gid != 0;
     if (!RuleInstalled(kVendorId)) {
       problem.hint = where + "; no udev rule for vendor " + Hex4(kVendorId) +
@@ -189,7 +234,7 @@ info::OpenProblem HidrawDiagnosis::ExplainOpenFailure(const HidInterface& interf
       problem.hint = where + "; the udev rule for vendor " + Hex4(kVendorId) +
                      " is installed but not applied to this node: run 'udevadm control --reload' and "
                      "'udevadm trigger --subsystem-match=hidraw'";
-    } else if (!ProcessInGroup(status.st_gid) && UserListedInGroup(status.st_gid)) {
+    } else if (!ProcessInGroup(status.st_gid) && UserListedInGroup(rootFs_, status.st_gid, groupEntry)) {
       problem.hint = where + "; you are in group " + group +
                      " but this session is not (added since you logged in): log out and in again, or run "
                      "'newgrp " + group + "'";
