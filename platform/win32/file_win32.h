@@ -11,6 +11,13 @@ class Win32FileSystem final : public FileSystem {
   void Close(FileHandle file) override;
   uint32_t LastError() override;
   bool Delete(const char* name) override;
+  bool OpenForAppend(const char* name, FileHandle& out) override;
+  bool Append(FileHandle file, const char* bytes, uint32_t lengthBytes) override;
+
+ private:
+  // Keeps GetLastError of the call that failed; always false.
+  bool Fail();
+  uint32_t lastError_ = 0;
 };
 
 }  // namespace tessaro

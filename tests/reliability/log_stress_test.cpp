@@ -62,8 +62,16 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
   return text;
 }
 
-// A log message as the log keeps it: at most 1023 characters.
-std::string Cut(const std::string& message) { return message.substr(0, kMessageLimit); }
+// A log message as the log keeps it: at most 1023 characters, the last of
+// them its own line end, so that the next line does not run on.
+std::string Cut(const std::string& message) {
+  if (message.size() <= kMessageLimit) return message;
+  size_t lineEnd = 0;
+  while (lineEnd < 2 && (message[message.size() - 1 - lineEnd] == '\n' || message[message.size() - 1 - lineEnd] == '\r')) {
+    ++lineEnd;
+  }
+  return message.substr(0, kMessageLimit - lineEnd) + message.substr(message.size() - lineEnd);
+}
 
 // ------------------------------------------------------------ native runs
 
@@ -307,7 +315,7 @@ TEST(LogStress, DirectoryAtTheLogPathKeepsTheConsoleAndTheResult) {
 }
 
 // A file name of 2000 characters: the entry point's own line shows it
-// whole, every log line that carries it is cut at 1023 characters (losing
+// whole, every log line that carries it is cut at 1023 characters (keeping
 // its line end), and the job fails as for any missing file.
 TEST(LogStress, MessagesPast1023CharactersAreCut) {
   const std::string name = std::string(1996, 'n') + ".bin";
