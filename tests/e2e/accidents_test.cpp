@@ -1,0 +1,198 @@
+// What a technician or a line script does by accident, end to end: a
+// configuration too long for the register space, files that are devices,
+// several runs appending to one log, a Turkish locale, and signals in the
+// middle of an update. Also run against the Windows programs under Wine
+// where the case concerns Windows.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <clocale>
+#include <csignal>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/jobs_support.h"
+#include "tests/support/image_builder.h"
+#include "tests/support/temp_dir.h"
+#include "tools/make-samples.h"
+
+namespace tessaro::e2e {
+namespace {
+
+// The sample configuration 600 times over (38,400 bytes) would run past
+// 0xFFFF and wrap onto registers that are not the configuration (0x5095,
+// 0x8040, 0x8240 among them): refused after loading, before the handshake.
+TEST(Accidents, ConfigurationLongerThanTheRegisterSpaceIsRefusedBeforeTheHandshake) {
+  std::string big;
+  for (int i = 0; i < 600; ++i) big += samples::SampleConfiguration();
+  const RunResult run = RunSim({"-c", "--file=big.txt"}, {SimState(), {"big.txt", big}});
+  const std::vector<std::string> refusal = {"error     : cfg too long, len:38400, at most:32688\n"};
+  EXPECT_EQ(run.out, ConsoleOf("update configuration, file name:big.txt\n", refusal));
+  EXPECT_EQ(run.exitCode, ExitCode(-8));
+  EXPECT_EQ(LogFile(run), LogFileOf(refusal));
+  EXPECT_EQ(Timeline(run), (std::vector<std::string>{"walk", "open", "read 8050 -> 84007c", "close"}));
+}
+
+// Device names: on Windows a serial port, the console or NUL would make the
+// read wait for ever; they are refused at the open like a missing file
+// (natively they are missing files, with the same lines).
+TEST(Accidents, DeviceNamesAsFilesAreRefusedAtTheOpen) {
+  struct Case {
+    std::vector<std::string> job;
+    std::vector<std::string> failed;
+  };
+  for (const std::string name : {"COM1", "AUX", "nul.txt", "CON", "\\\\.\\pipe\\tessaro"}) {
+    for (const Case& c : {Case{{"-c"}, {"error     : open cfg file FAILED, cfg_name:" + name + "\n",
+                                        "error     : Failed read cfg file:" + name + ", ret:-1\n"}},
+                          Case{{"-f"}, {"error     : open fw file FAILED, fw_name:" + name + "\n",
+                                        "error     : Failed read firmware file:" + name + ", ret:-1\n"}}}) {
+      SCOPED_TRACE(c.job[0] + " " + name);
+      RunOptions options;
+      options.program = Program::kSim;
+      options.timeoutMs = 30000;
+      std::vector<std::string> args = c.job;
+      args.push_back("--file=" + name);
+      const RunResult run = RunTool(args, {SimState()}, options);
+      ASSERT_FALSE(run.timedOut);
+      const std::string entry = c.job[0] == "-c" ? "update configuration, file name:" : "update firmware, file name:";
+      EXPECT_EQ(run.out, ConsoleOf(entry + name + "\n", c.failed));
+      EXPECT_EQ(run.exitCode, ExitCode(-2));
+      EXPECT_EQ(LogFile(run), LogFileOf(c.failed));
+    }
+  }
+}
+
+// Three loops of firmware runs appending to one log at the same time: every
+// line arrives whole and none is lost.
+TEST(Accidents, ParallelRunsNeverMixTheirLogLines) {
+  const auto dir = SharedWorkDir();
+  testing::WriteFileBytes(dir->File(kStateFile), SimState().bytes);
+  testing::WriteFileBytes(dir->File("fw.bin"), samples::SampleFirmwareImage());
+  constexpr int kLoops = 3;
+  constexpr int kRunsPerLoop = 4;
+  std::vector<std::string> consoles(kLoops);
+  std::vector<std::thread> loops;
+  for (int loop = 0; loop < kLoops; ++loop) {
+    loops.emplace_back([&, loop] {
+      RunOptions options;
+      options.program = Program::kSim;
+      options.workDir = dir;
+      for (int run = 0; run < kRunsPerLoop; ++run) consoles[loop] += RunTool({"-d", "-f", "-i", "--file", "fw.bin"}, {}, options).out;
+    });
+  }
+  for (std::thread& loop : loops) loop.join();
+
+  const std::regex prefix("(error     : |info      : |dbg info  : )");
+  size_t messages = 0;
+  for (const std::string& console : consoles) {
+    messages += static_cast<size_t>(std::distance(std::sregex_iterator(console.begin(), console.end(), prefix),
+                                                  std::sregex_iterator()));
+  }
+  const std::string log = MaskTimestamps(testing::ReadFileBytes(dir->File(kLogFile)));
+  const std::string stamp = "YYYY-MM-DD HH:MM:SS:mmm -> ";
+  size_t entries = 0;
+  for (size_t at = log.find(stamp); at != std::string::npos; at = log.find(stamp, at + 1)) {
+    ++entries;
+    // Each entry begins a line (or follows a progress line's "\r") and
+    // carries one message from its start.
+    EXPECT_TRUE(at == 0 || log[at - 1] == '\n' || log[at - 1] == '\r') << log.substr(at > 80 ? at - 80 : 0, 160);
+    EXPECT_TRUE(std::regex_search(log.substr(at + stamp.size(), 12), prefix, std::regex_constants::match_continuous))
+        << log.substr(at, 80);
+  }
+  EXPECT_GT(messages, 0u);
+  EXPECT_EQ(entries, messages);
+}
+
+// Under a Turkish locale tolower('I') is no 'i': the property words compare
+// as ASCII whatever the locale.
+TEST(Accidents, PropertyWordsIgnoreTheLocalesCaseRules) {
+  if (std::setlocale(LC_ALL, "tr_TR.UTF-8") == nullptr) GTEST_SKIP() << "tr_TR.UTF-8 missing: run tools/install-deps";
+  std::setlocale(LC_ALL, "C");
+  struct Case {
+    std::string word;
+    std::string line;
+    int exitCode;
+  };
+  const std::vector<Case> cases = {{"PID", "info      : PID:TS01\n", 0},
+                                   {"VID", "info      : VID:01 00 00 01\n", 1},
+                                   {"sensorID", "info      : Sensor ID:03\n", 3},
+                                   {"CFGVER", "info      : CFG VER:0x84\n", 0x84}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.word);
+    RunOptions options;
+    options.program = Program::kSim;
+    options.environment = {"LC_ALL=tr_TR.UTF-8", "LANG=tr_TR.UTF-8"};
+    const RunResult run = RunTool({"-p", c.word}, {SimState()}, options);
+    EXPECT_EQ(run.out, ConsoleOf("", {c.line}));
+    EXPECT_EQ(run.exitCode, c.exitCode);
+  }
+}
+
+// SIGINT, SIGTERM and SIGHUP (a dropped SSH session) at several points of a
+// real-time update (about 2.3 s of real sleeps): the update goes on to its
+// end, with the restart command, the whole log, its own exit code, and one
+// notice on standard error. Outside an update a signal ends the run at once.
+TEST(Accidents, SignalsDuringAnUpdateLetItEnd) {
+  if (IsWindowsBuild()) GTEST_SKIP() << "POSIX signals: native runs only";
+  const std::string notice =
+      "tessaro: signal received, the update goes on so that the controller is not left half-written\n";
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    InputFile file;
+    std::vector<TimedSignal> signals;
+  };
+  const std::vector<Case> cases = {
+      {"SIGINT while writing KV30", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{300, SIGINT}}},
+      {"SIGTERM while writing Q5", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{1100, SIGTERM}}},
+      {"SIGHUP before the VERSION read", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{1900, SIGHUP}}},
+      {"all three", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{500, SIGHUP}, {700, SIGINT}, {900, SIGTERM}}},
+      {"SIGINT in a configuration update", {"-c", "--file", "cfg.txt"}, SampleConfig(), {{250, SIGINT}}},
+  };
+  std::vector<RunResult> runs(cases.size());
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    threads.emplace_back([&, i] {
+      RunOptions options;
+      options.program = Program::kSim;
+      options.signals = cases[i].signals;
+      runs[i] = RunTool(cases[i].args, {{kStateFile, "{}\n"}, cases[i].file}, options);
+    });
+  }
+  // Outside an update: the absent controller's open attempts sleep for real.
+  RunOptions outside;
+  outside.program = Program::kSim;
+  outside.signals = {{300, SIGTERM}};
+  const RunResult query = RunTool({"-p", "vid"}, {{kStateFile, "{\"present\": false}\n"}}, outside);
+  for (std::thread& thread : threads) thread.join();
+
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    const RunResult& run = runs[i];
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, notice);
+    std::vector<std::string> messages;
+    if (cases[i].args[0] == "-f") {
+      for (const samples::SampleSub& sub : samples::SampleSubs()) {
+        if (sub.type == 2 || sub.type == 6 || sub.type == 11) Append(messages, Progress(sub.length));
+      }
+      messages.push_back("info      : Update Firmware Success,VID after update:01 00 00 02\n");
+      const std::vector<std::string> timeline = Timeline(run);
+      EXPECT_EQ(std::count(timeline.begin(), timeline.end(), "cmd 13"), 1);
+      EXPECT_EQ(timeline.back(), "close");
+    } else {
+      messages.push_back("info      : Update Cfg Success! Cfg Ver:0x85\r\n");
+    }
+    EXPECT_EQ(LogFile(run), LogFileOf(messages));
+  }
+  EXPECT_EQ(query.signal, SIGTERM);
+  EXPECT_EQ(query.err, "");
+  EXPECT_EQ(LogFile(query), "YYYY-MM-DD HH:MM:SS:mmm -> error     : find device failed\r\n"
+                            "YYYY-MM-DD HH:MM:SS:mmm -> error     : open TLC failed\n");
+}
+
+}  // namespace
+}  // namespace tessaro::e2e
