@@ -12,6 +12,7 @@
 #include "tests/support/image_builder.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/memory_files.h"
+#include "tests/support/recording_update_guard.h"
 #include "tests/update/controller_double.h"
 #include "transport/registers.h"
 #include "update/jobs.h"
@@ -271,6 +272,41 @@ TEST_F(FwUpdateTest, FlashRangeCountsOnlyForSelectedEntries) {
       EXPECT_EQ(std::count(timeline.begin(), timeline.end(), "cmd 10"), 1);
       EXPECT_EQ(std::count(timeline.begin(), timeline.end(), "cmd 13"), 1);
     }
+  }
+}
+
+// The window that holds interruptions off opens right before the first
+// report that changes the controller and closes after the controller is
+// closed; jobs that change nothing never open it.
+TEST_F(FwUpdateTest, UpdateWindowSpansTheChangingReportsOnly) {
+  struct Case {
+    const char* name;
+    std::function<int32_t()> job;
+    std::vector<std::string> events;
+  };
+  const std::vector<Case> cases = {
+      {"firmware update", [] { return UpdateFw("fw.bin", true, kDefaultMask); },
+       {"begin out:1 open:1", "end out:352 open:0"}},
+      {"firmware refused for a missing kind", [] { return UpdateFw("fw.bin", true, 0x44); }, {}},
+      {"firmware not needed", [] { return UpdateFw("fw.bin", false, kDefaultMask); }, {}},
+      {"configuration update", [] { return UpdateCfg("cfg.txt", false); }, {"begin out:1 open:1", "end out:7 open:0"}},
+      {"configuration not needed", [] { return UpdateCfg("cfg.txt", false); }, {}},
+      {"query", [] { return ReadFwVid(); }, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ControllerDouble fresh;
+    UseImage(UpdateSpec());
+    if (std::string(c.name) == "firmware not needed") fresh.registers[reg::kVersionAddr] = ControllerDouble::VersionBlock("TS01", {1, 0, 0, 2});
+    const uint8_t cfgVersion = std::string(c.name) == "configuration not needed" ? 0x84 : 0x85;
+    files.files["cfg.txt"] = CfgText(BalancedCfgBytes(cfgVersion, {0x00, static_cast<uint8_t>(0x100 - cfgVersion)}));
+    RecordingUpdateGuard guard([&fresh] {
+      return "out:" + std::to_string(fresh.hid.DeliveredOutReports().size()) +
+             " open:" + std::to_string(fresh.hid.OpenHandleCount());
+    });
+    LogCapture log(1);
+    c.job();
+    EXPECT_EQ(guard.events, c.events);
   }
 }
 
