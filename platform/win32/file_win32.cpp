@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "platform/device_name.h"
@@ -32,6 +34,25 @@ HANDLE OpenDiskFile(const char* name, DWORD access, DWORD share, DWORD dispositi
     return INVALID_HANDLE_VALUE;
   }
   return file;
+}
+
+constexpr DWORD kAppendLockWaitMs = 5000;
+
+// The name of the mutex of one file: its full path, case folded (ASCII, as
+// the file system compares), hashed (FNV-1a) to fit a kernel object's name.
+std::string AppendLockName(const char* name) {
+  char full[MAX_PATH * 4] = {};
+  const DWORD length = GetFullPathNameA(name, sizeof full, full, nullptr);
+  const std::string path = length > 0 && length < sizeof full ? std::string(full, length) : std::string(name);
+  uint64_t hash = 14695981039346656037ull;
+  for (char c : path) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c == '/') c = '\\';
+    hash = (hash ^ static_cast<uint8_t>(c)) * 1099511628211ull;
+  }
+  char text[64];
+  snprintf(text, sizeof text, "Local\\tessaro-append-%016llx", static_cast<unsigned long long>(hash));
+  return text;
 }
 
 }  // namespace
@@ -70,7 +91,13 @@ bool Win32FileSystem::Read(FileHandle file, uint8_t* buffer, uint32_t lengthByte
 }
 
 void Win32FileSystem::Close(FileHandle file) {
-  if (file != kInvalidFileHandle && file != 0) CloseHandle(AsHandle(file));
+  if (file == kInvalidFileHandle || file == 0) return;
+  const auto lock = appendLocks_.find(file);
+  if (lock != appendLocks_.end()) {
+    if (lock->second != nullptr) CloseHandle(lock->second);
+    appendLocks_.erase(lock);
+  }
+  CloseHandle(AsHandle(file));
 }
 
 // The code of the call that failed, taken at that call: whatever runs
@@ -87,11 +114,12 @@ bool Win32FileSystem::Delete(const char* name) {
 bool Win32FileSystem::OpenForAppend(const char* name, FileHandle& out) {
   out = kInvalidFileHandle;
   // FILE_APPEND_DATA without FILE_WRITE_DATA: the system puts every write at
-  // the end of the file as a whole, however many processes append.
+  // the end of the file, however many processes append.
   const HANDLE file = OpenDiskFile(name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
   if (file == INVALID_HANDLE_VALUE) return Fail();
   out = reinterpret_cast<FileHandle>(file);
+  appendLocks_[out] = CreateMutexA(nullptr, FALSE, AppendLockName(name).c_str());
   return true;
 }
 
@@ -103,8 +131,18 @@ bool Win32FileSystem::Append(FileHandle file, const char* bytes, uint32_t length
     if (bytes[i] == '\n') text += '\r';
     text += bytes[i];
   }
+  // Where the end of the file is found apart from the write (Wine does so),
+  // two processes can write at the same end: one mutex per file, between
+  // every process that appends to it, makes each line a whole. A holder that
+  // hangs delays a line by at most the wait, and never stops it.
+  const auto lock = appendLocks_.find(file);
+  const HANDLE mutex = lock != appendLocks_.end() ? lock->second : nullptr;
+  const DWORD waited = mutex != nullptr ? WaitForSingleObject(mutex, kAppendLockWaitMs) : WAIT_FAILED;
   DWORD written = 0;
   const BOOL ok = WriteFile(AsHandle(file), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  const DWORD error = GetLastError();
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) ReleaseMutex(mutex);
+  SetLastError(error);
   return (ok != FALSE && written == text.size()) || Fail();
 }
 

@@ -1,4 +1,6 @@
 #pragma once
+#include <map>
+
 #include "platform/file.h"
 
 namespace tessaro {
@@ -18,6 +20,9 @@ class Win32FileSystem final : public FileSystem {
   // Keeps GetLastError of the call that failed; always false.
   bool Fail();
   uint32_t lastError_ = 0;
+  // The mutex that every process appending to the same file shares, per
+  // handle opened by OpenForAppend.
+  std::map<FileHandle, void*> appendLocks_;
 };
 
 }  // namespace tessaro
