@@ -11,9 +11,14 @@ volatile LONG noticeWritten = 0;
 BOOL WINAPI HoldOff(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
   if (InterlockedExchange(&noticeWritten, 1) == 0) {
+    // The console's line end, as the text-mode streams write it.
+    char line[sizeof kUpdateGoesOnNotice + 1];
+    const DWORD length = sizeof kUpdateGoesOnNotice - 2;
+    CopyMemory(line, kUpdateGoesOnNotice, length);
+    line[length] = '\r';
+    line[length + 1] = '\n';
     DWORD written = 0;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), kUpdateGoesOnNotice, sizeof kUpdateGoesOnNotice - 1, &written,
-              nullptr);
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, length + 2, &written, nullptr);
   }
   return TRUE;
 }

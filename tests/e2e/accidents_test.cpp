@@ -162,23 +162,33 @@ TEST(Accidents, PropertyWordsIgnoreTheLocalesCaseRules) {
 // real-time update (about 2.3 s of real sleeps): the update goes on to its
 // end, with the restart command, the whole log, its own exit code, and one
 // notice on standard error. Outside an update a signal ends the run at once.
+// Under Wine a SIGINT reaches the program as Ctrl+C; Wine's start-up takes
+// a while, so only a signal well inside the update is sent there.
 TEST(Accidents, SignalsDuringAnUpdateLetItEnd) {
-  if (IsWindowsBuild()) GTEST_SKIP() << "POSIX signals: native runs only";
   const std::string notice =
-      "tessaro: signal received, the update goes on so that the controller is not left half-written\n";
+      TextMode("tessaro: signal received, the update goes on so that the controller is not left half-written\n");
   struct Case {
     const char* name;
     std::vector<std::string> args;
     InputFile file;
     std::vector<TimedSignal> signals;
+    bool underWine;
+    std::string state = "{}\n";
   };
-  const std::vector<Case> cases = {
-      {"SIGINT while writing KV30", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{300, SIGINT}}},
-      {"SIGTERM while writing Q5", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{1100, SIGTERM}}},
-      {"SIGHUP before the VERSION read", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{1900, SIGHUP}}},
-      {"all three", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{500, SIGHUP}, {700, SIGINT}, {900, SIGTERM}}},
-      {"SIGINT in a configuration update", {"-c", "--file", "cfg.txt"}, SampleConfig(), {{250, SIGINT}}},
+  const std::vector<Case> all = {
+      {"SIGINT while writing KV30", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{600, SIGINT}}, false},
+      {"SIGTERM while writing Q5", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{1100, SIGTERM}}, false},
+      {"SIGHUP before the VERSION read", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{1900, SIGHUP}}, false},
+      {"all three", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{700, SIGHUP}, {900, SIGINT}, {1100, SIGTERM}}, false},
+      // Two refused attempts make the configuration update last about 1.3 s.
+      {"SIGINT in a configuration update", {"-c", "--file", "cfg.txt"}, SampleConfig(), {{700, SIGINT}}, false,
+       "{\"faults\": {\"refuse\": {\"cfgAccept\": 2}}}\n"},
+      {"Ctrl+C in the middle", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{1200, SIGINT}}, true},
   };
+  std::vector<Case> cases;
+  for (const Case& c : all) {
+    if (c.underWine == IsWindowsBuild()) cases.push_back(c);
+  }
   std::vector<RunResult> runs(cases.size());
   std::vector<std::thread> threads;
   for (size_t i = 0; i < cases.size(); ++i) {
@@ -186,14 +196,20 @@ TEST(Accidents, SignalsDuringAnUpdateLetItEnd) {
       RunOptions options;
       options.program = Program::kSim;
       options.signals = cases[i].signals;
-      runs[i] = RunTool(cases[i].args, {{kStateFile, "{}\n"}, cases[i].file}, options);
+      runs[i] = RunTool(cases[i].args, {{kStateFile, cases[i].state}, cases[i].file}, options);
     });
   }
-  // Outside an update: the absent controller's open attempts sleep for real.
-  RunOptions outside;
-  outside.program = Program::kSim;
-  outside.signals = {{300, SIGTERM}};
-  const RunResult query = RunTool({"-p", "vid"}, {{kStateFile, "{\"present\": false}\n"}}, outside);
+  if (!IsWindowsBuild()) {
+    // Outside an update: the absent controller's open attempts sleep for real.
+    RunOptions outside;
+    outside.program = Program::kSim;
+    outside.signals = {{300, SIGTERM}};
+    const RunResult query = RunTool({"-p", "vid"}, {{kStateFile, "{\"present\": false}\n"}}, outside);
+    EXPECT_EQ(query.signal, SIGTERM);
+    EXPECT_EQ(query.err, "");
+    EXPECT_EQ(LogFile(query), "YYYY-MM-DD HH:MM:SS:mmm -> error     : find device failed\r\n"
+                              "YYYY-MM-DD HH:MM:SS:mmm -> error     : open TLC failed\n");
+  }
   for (std::thread& thread : threads) thread.join();
 
   for (size_t i = 0; i < cases.size(); ++i) {
@@ -212,14 +228,14 @@ TEST(Accidents, SignalsDuringAnUpdateLetItEnd) {
       EXPECT_EQ(std::count(timeline.begin(), timeline.end(), "cmd 13"), 1);
       EXPECT_EQ(timeline.back(), "close");
     } else {
+      for (int attempt = 0; attempt < 2; ++attempt) {
+        Append(messages, {"error     : send write cfg cmd failed!\n",
+                          "info      : Update cfg failed, retry=" + std::to_string(attempt) + "\n"});
+      }
       messages.push_back("info      : Update Cfg Success! Cfg Ver:0x85\r\n");
     }
     EXPECT_EQ(LogFile(run), LogFileOf(messages));
   }
-  EXPECT_EQ(query.signal, SIGTERM);
-  EXPECT_EQ(query.err, "");
-  EXPECT_EQ(LogFile(query), "YYYY-MM-DD HH:MM:SS:mmm -> error     : find device failed\r\n"
-                            "YYYY-MM-DD HH:MM:SS:mmm -> error     : open TLC failed\n");
 }
 
 }  // namespace
