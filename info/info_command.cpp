@@ -265,7 +265,7 @@ void AnalyseFirmware(const std::string& name, uint32_t mask, FirmwareAnalysis& o
     }
     out.reason = capture.Take();
     out.tessaroRefusal = -2;
-  } else if (!SubTableFits(out.image)) {
+  } else if (!SubTableFits(out.image, mask)) {
     failed = 5;
     out.reason = capture.Take();
     out.tessaroRefusal = -4;

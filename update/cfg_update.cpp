@@ -5,9 +5,10 @@
 
 #include "app/log.h"
 #include "platform/clock.h"
+#include "platform/update_guard.h"
 #include "transport/registers.h"
-#include "update/job_connection.h"
 #include "update/decisions.h"
+#include "update/job_connection.h"
 #include "update/jobs.h"
 
 namespace tessaro {
@@ -52,7 +53,9 @@ bool CfgHeadIntact(const uint8_t* head) { return static_cast<uint8_t>(head[0] + 
 
 bool CfgFitsRegisterSpace(const CfgImage& image) {
   if (image.length <= reg::kConfigMaxBytes) return true;
-  if (logMask & kLogError) LogPrint("error     : cfg too long, len:%u, at most:%u\n", image.length, reg::kConfigMaxBytes);
+  if (logMask & kLogError) {
+    LogPrint("error     : cfg too long, len:%u, at most:%u\n", image.length, reg::kConfigMaxBytes);
+  }
   return false;
 }
 
@@ -106,6 +109,9 @@ int32_t DownloadCfg(CConnectionTLC& connection, const CfgImage& image) {
 }
 
 int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
+  // First of all, so that the window closes only after the controller has
+  // been closed and the image released.
+  UpdateWindow window;
   // Declared before the connection, so that the connection is closed before
   // the image is released, on every way out.
   CfgImage image;
@@ -131,6 +137,9 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
     }
     return -2;
   }
+  // Past 0xFFFF the register addresses wrap: the tail would overwrite the
+  // handshake and the firmware's own registers.
+  if (!CfgFitsRegisterSpace(image)) return kCfgTooLong;
   if (logMask & kLogDebug) LogPrint("dbg info  : cfg_image Initialize success\n");
 
   if ((image.version & 0x80) == 0) {
@@ -140,6 +149,9 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
 
   if (!CfgUpdateNeeded(chipVersion, image, ignoreVersion)) return -6;
 
+  // From the handshake on, an interrupted run would leave the controller
+  // with part of a configuration.
+  window.Open();
   int32_t result = -1;
   bool succeeded = false;
   for (int32_t attempt = 0; attempt < kDownloadAttempts && !succeeded; ++attempt) {

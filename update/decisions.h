@@ -20,9 +20,9 @@ enum class FwCondition { kUpdate, kOtherPid, kSameVid };
 FwCondition CheckFwConditions(const CConnectionTLC& connection, const FwImage& image, bool ignoreVersion);
 
 // Whether the table and every entry's data lie inside the image and every
-// entry's flash range fits the 24 address bits of a load-flash command.
-// Logs the reason when not.
-bool SubTableFits(const FwImage& image);
+// selected entry's flash range fits the 24 address bits of a load-flash
+// command. Logs the reason when not.
+bool SubTableFits(const FwImage& image, uint32_t subTypeFlag);
 
 // Whether the mask would write every needed kind the image holds (KV30, Q5,
 // the short test code); logs the line of the first one missing, as a failed

@@ -5,9 +5,10 @@
 
 #include "app/log.h"
 #include "platform/clock.h"
+#include "platform/update_guard.h"
 #include "transport/registers.h"
-#include "update/job_connection.h"
 #include "update/decisions.h"
+#include "update/job_connection.h"
 #include "update/jobs.h"
 
 namespace tessaro {
@@ -172,11 +173,13 @@ int32_t RestartController(CConnectionTLC& connection) {
 
 bool SubTypeSelected(uint32_t subTypeFlag, uint8_t type) { return ((subTypeFlag >> (type % 32)) & 1) != 0; }
 
-// Past the 24 address bits a load-flash command names, the command's address
-// would wrap onto the start of flash.
-// The loader refuses a table that does not fit; the walk checks again so
-// that it never reads outside an image, whoever built it. Logs the reason.
-bool SubTableFits(const FwImage& image) {
+// Whether the table and every entry's data lie inside the image, and every
+// selected entry's flash range fits the 24 address bits a load-flash command
+// names (past them the command's address would wrap onto the start of
+// flash); an entry the mask skips is never written, so its range does not
+// matter. The loader refuses a table that does not fit; the walk checks
+// again so that it never reads outside an image, whoever built it.
+bool SubTableFits(const FwImage& image, uint32_t subTypeFlag) {
   if (image.length < kFwDataOffset || image.data[kFwCountOffset] > kFwMaxEntries) {
     if (logMask & kLogError) LogPrint("error     : sub fw table does not fit the image\n");
     return false;
@@ -190,7 +193,8 @@ bool SubTableFits(const FwImage& image) {
       if (logMask & kLogError) LogPrint("error     : sub fw table does not fit the image\n");
       return false;
     }
-    if (uint64_t{entry.flashAddress} * 256 + entry.length > kFlashAddressLimit) {
+    if (SubTypeSelected(subTypeFlag, entry.type) &&
+        uint64_t{entry.flashAddress} * 256 + entry.length > kFlashAddressLimit) {
       if (logMask & kLogError) {
         LogPrint("error     : sub fw past the end of flash, type:0x%02x, addr=0x%x, len=%d(Byte)\n", entry.type,
                  entry.flashAddress, static_cast<int32_t>(entry.length));
@@ -232,7 +236,7 @@ FwCondition CheckFwConditions(const CConnectionTLC& connection, const FwImage& i
 int32_t DownloadFw(CConnectionTLC& connection, const FwImage& image, uint32_t subTypeFlag) {
   // An image whose table runs outside it, or outside the flash, never
   // reaches the controller, not even as a switch to patch mode.
-  if (image.valid && image.data && !SubTableFits(image)) return -4;
+  if (image.valid && image.data && !SubTableFits(image, subTypeFlag)) return -4;
 
   bool written[kKindCount] = {};
   if (logMask & kLogDebug) LogPrint("dbg info  : start switch\n");
@@ -267,6 +271,9 @@ int32_t DownloadFw(CConnectionTLC& connection, const FwImage& image, uint32_t su
 }
 
 int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) {
+  // First of all, so that the window closes only after the controller has
+  // been closed and the image released.
+  UpdateWindow window;
   // Declared before the connection, so that the connection is closed before
   // the image is released, on every way out.
   FwImage image;
@@ -294,6 +301,16 @@ int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) 
 
   if (CheckFwConditions(connection, image, ignoreVersion) != FwCondition::kUpdate) return 0;
 
+  // Whether an attempt can succeed is known from the image and the mask
+  // alone: an image that cannot be written whole, or that lacks a kind the
+  // controller needs, is refused once, before the controller is switched
+  // to its update program, instead of failing every attempt half-written.
+  if (!SubTableFits(image, subTypeFlag)) return -4;
+  if (!NeededKindsSelected(image, subTypeFlag)) return -1;
+
+  // From the switch to patch mode on, the controller must not be left
+  // half-written by an interrupted run.
+  window.Open();
   int32_t result = -1;
   for (int32_t attempt = 0; attempt < kDownloadAttempts; ++attempt) {
     result = DownloadFw(connection, image, subTypeFlag);
