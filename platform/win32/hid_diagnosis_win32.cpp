@@ -1,8 +1,10 @@
 // The device listing's diagnosis on Windows: attributes and capabilities of
 // an interface read through a handle without read or write access, which
 // Windows gives even for the collections it holds itself (keyboards, mice,
-// touch digitizers), and an open error in words.
+// touch digitizers), and an open error in words. The seam's headers come
+// before <windows.h>, whose `interface` macro would break them.
 #include "info/hid_diagnosis.h"
+#include "platform/hid_diagnosis_system.h"
 
 #include <windows.h>
 
@@ -12,8 +14,6 @@
 extern "C" {
 #include <hidsdi.h>
 }
-
-#include "platform/hid_diagnosis_system.h"
 
 namespace tessaro {
 namespace {
@@ -63,10 +63,10 @@ const char* SystemRole(const info::InterfaceFacts& facts) {
 
 class Win32Diagnosis final : public info::HidDiagnosis {
  public:
-  info::InterfaceFacts Describe(const HidInterface& interface) override {
+  info::InterfaceFacts Describe(const HidInterface& target) override {
     info::InterfaceFacts facts;
-    facts.bus = BusFromPath(interface.path);
-    const QueryHandle handle(interface.path);
+    facts.bus = BusFromPath(target.path);
+    const QueryHandle handle(target.path);
     if (!handle.ok()) return facts;
     HIDD_ATTRIBUTES attributes = {};
     attributes.Size = sizeof attributes;
