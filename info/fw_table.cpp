@@ -17,7 +17,8 @@ struct KindName {
   bool needed;
 };
 constexpr KindName kKindNames[] = {
-    {2, "KV30", true}, {5, "small sys", false}, {6, "short test code", true}, {11, "Q5", true}, {14, "boot code", false}};
+    {2, "KV30", true}, {5, "small sys", false}, {6, "short test code", true}, {11, "Q5", true},
+    {14, "boot code", false}};
 
 uint32_t BigEndian32(const uint8_t* p) {
   return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
@@ -103,8 +104,9 @@ FwTable DescribeFwTable(const uint8_t* data, size_t lengthBytes, uint32_t subTyp
     }
   }
   if (table.count <= kFwMaxEntries && dataOffset < lengthBytes) {
-    table.warnings.push_back(std::to_string(lengthBytes - dataOffset) + " bytes after the last entry's data, from offset " +
-                             std::to_string(dataOffset) + ": no entry writes them");
+    table.warnings.push_back(std::to_string(lengthBytes - dataOffset) +
+                             " bytes after the last entry's data, from offset " + std::to_string(dataOffset) +
+                             ": no entry writes them");
   }
   return table;
 }

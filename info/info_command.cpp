@@ -208,7 +208,9 @@ std::vector<Check> ChecksUpTo(const std::vector<std::string>& names, int failedI
   std::vector<Check> checks;
   for (size_t i = 0; i < names.size(); ++i) {
     const int index = static_cast<int>(i);
-    const char* result = failedIndex < 0 || index < failedIndex ? "passed" : index == failedIndex ? "failed" : "not run";
+    const char* result = failedIndex < 0 || index < failedIndex ? "passed"
+                         : index == failedIndex                 ? "failed"
+                                                                : "not run";
     checks.push_back(Check{names[i], result, index == failedIndex ? reason : std::vector<std::string>{}});
   }
   return checks;
@@ -216,7 +218,9 @@ std::vector<Check> ChecksUpTo(const std::vector<std::string>& names, int failedI
 
 Json ChecksJson(const std::vector<Check>& checks) {
   Json list = Json::array();
-  for (const Check& check : checks) list.push_back({{"name", check.name}, {"result", check.result}, {"reason", check.reason}});
+  for (const Check& check : checks) {
+    list.push_back({{"name", check.name}, {"result", check.result}, {"reason", check.reason}});
+  }
   return list;
 }
 
@@ -485,8 +489,8 @@ int Devices(const Command& command, HidDiagnosis& diagnosis) {
                  {"exitCode", exitCode}};
     PrintJson(json);
   } else {
-    std::printf("build: vendor %s, usage page %s, usage %s\n", Hex(kVendorId, 4).c_str(), Hex(reg::kUsagePage, 4).c_str(),
-                Hex(reg::kUsage, 4).c_str());
+    std::printf("build: vendor %s, usage page %s, usage %s\n", Hex(kVendorId, 4).c_str(),
+                Hex(reg::kUsagePage, 4).c_str(), Hex(reg::kUsage, 4).c_str());
     PrintSurvey(survey);
     if (facts.found) {
       PrintController(connection, facts, true, true);

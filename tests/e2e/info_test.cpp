@@ -148,7 +148,10 @@ TEST(Info, FirmwareTableAndMask) {
   const std::vector<Case> cases = {
       {{}, kOk, {true, false, true, false, true}, "", ""},
       {{"--flag", "18532"}, kOk, {true, true, true, true, true}, "", ""},  // 0x4864: every kind
-      {{"--flag=0x44"}, kRefused, {true, false, true, false, false}, "needed kinds selected (KV30, Q5, short test code)",
+      {{"--flag=0x44"},
+       kRefused,
+       {true, false, true, false, false},
+       "needed kinds selected (KV30, Q5, short test code)",
        "error     : Q5 didn't been update"},
       {{"--flag", "-1"}, kOk, {true, true, true, true, true}, "", ""},
   };
