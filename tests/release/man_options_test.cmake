@@ -2,7 +2,18 @@
 # The man page's OPTIONS list exactly the options of the program's usage
 # text, each with the same short letter, so the two cannot drift apart.
 
-# "-x/name" or "/name" for every option of the usage text.
+# "x/name" or "/name" for one option, from its line in either text.
+function(short_and_long out text)
+  string(REGEX MATCH "--([A-Za-z0-9-]+)$" long "${text}")
+  set(long "${CMAKE_MATCH_1}")
+  set(short "")
+  if(text MATCHES "[ \n]-([^ -])[,\" ]")
+    set(short "${CMAKE_MATCH_1}")
+  endif()
+  set(${out} "${short}/${long}" PARENT_SCOPE)
+endfunction()
+
+# Every option of the usage text.
 execute_process(COMMAND ${PROGRAM} --help OUTPUT_QUIET ERROR_VARIABLE usage RESULT_VARIABLE code)
 if(NOT code EQUAL 0)
   message(FATAL_ERROR "${PROGRAM} --help exited with ${code}")
@@ -10,7 +21,7 @@ endif()
 set(from_help "")
 string(REGEX MATCHALL "\n  (-[^ ], |    )--[A-Za-z0-9-]+" entries "\n${usage}")
 foreach(entry IN LISTS entries)
-  string(REGEX REPLACE "^\n  (-([^ ]), |    )--([A-Za-z0-9-]+)$" "\\2/\\3" entry "${entry}")
+  short_and_long(entry "${entry}")
   list(APPEND from_help "${entry}")
 endforeach()
 
@@ -28,7 +39,7 @@ string(SUBSTRING "${rest}" 0 ${end} section)
 set(from_man "")
 string(REGEX MATCHALL "\n\\.TP\n\\.B[IR]? (-[^ ] \", \" )?--[A-Za-z0-9-]+" entries "${section}")
 foreach(entry IN LISTS entries)
-  string(REGEX REPLACE "^\n\\.TP\n\\.B[IR]? (-([^ ]) \", \" )?--([A-Za-z0-9-]+)$" "\\2/\\3" entry "${entry}")
+  short_and_long(entry "${entry}")
   list(APPEND from_man "${entry}")
 endforeach()
 
