@@ -1,22 +1,29 @@
-#include <openssl/evp.h>
+// The digest routine itself, not the EVP layer: EVP starts libcrypto's
+// provider and engine machinery, which brings dlopen and name lookups into a
+// static program (and a warning for each into its link); the plain SHA-256
+// functions bring nothing but the digest. They are marked deprecated in
+// OpenSSL 3 in favour of EVP, and are there all the same.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/sha.h>
 
 #include "base/sha256.h"
 
 namespace tessaro {
 
 std::string Sha256Hex(const uint8_t* data, size_t lengthBytes) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int digestBytes = 0;
+  unsigned char digest[SHA256_DIGEST_LENGTH];
+  SHA256_CTX context;
   static const uint8_t kEmpty = 0;
-  if (EVP_Digest(data != nullptr ? data : &kEmpty, lengthBytes, digest, &digestBytes, EVP_sha256(), nullptr) != 1) {
+  if (SHA256_Init(&context) != 1 || SHA256_Update(&context, data != nullptr ? data : &kEmpty, lengthBytes) != 1 ||
+      SHA256_Final(digest, &context) != 1) {
     return {};
   }
   static const char kHex[] = "0123456789abcdef";
   std::string hex;
-  hex.reserve(2 * digestBytes);
-  for (unsigned int i = 0; i < digestBytes; ++i) {
-    hex += kHex[digest[i] >> 4];
-    hex += kHex[digest[i] & 0x0F];
+  hex.reserve(2 * SHA256_DIGEST_LENGTH);
+  for (const unsigned char byte : digest) {
+    hex += kHex[byte >> 4];
+    hex += kHex[byte & 0x0F];
   }
   return hex;
 }
