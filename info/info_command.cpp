@@ -27,14 +27,19 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr const char* kUsage =
-    "usage: tessaro-info [--json] devices\n"
-    "       tessaro-info [--json] firmware FILE [--flag N]\n"
-    "       tessaro-info [--json] config FILE\n"
-    "       tessaro-info [--json] plan firmware FILE [--flag N] [--ignoreVer]\n"
-    "       tessaro-info [--json] plan config FILE [--ignoreVer]\n"
-    "N is decimal or 0x-hexadecimal, as tessaro's --flag (default 2116, 0x844).\n"
-    "Exit codes: 0 found and read / file accepted / would update; 1 would not update;\n"
-    "2 file refused / would refuse; 3 no controller; 4 controller not readable; 64 wrong command line.\n";
+    "usage: tessaro-info [options] devices\n"
+    "       tessaro-info [options] firmware FILE\n"
+    "       tessaro-info [options] config FILE\n"
+    "       tessaro-info [options] plan firmware FILE\n"
+    "       tessaro-info [options] plan config FILE\n"
+    "options:\n"
+    "      --json       one JSON object instead of the text\n"
+    "      --flag       N: the sub-firmware mask of the firmware commands, as tessaro's --flag,\n"
+    "                   decimal or 0x-hexadecimal (default 2116, 0x844)\n"
+    "  -i, --ignoreVer  plan as tessaro --ignoreVer would run\n"
+    "  -?, --help       this text\n"
+    "exit codes: 0 found and read / file accepted / would update; 1 would not update;\n"
+    "2 file refused / would refuse; 3 no controller; 4 controller not readable; 64 wrong command line\n";
 
 constexpr uint32_t kDefaultMask = 0x844;
 
@@ -856,8 +861,9 @@ int Usage(const std::string& error) {
 
 int RunInfo(int argc, char** argv, HidDiagnosis& diagnosis) {
   const Command command = ParseCommandLine(argc, argv);
+  // As tessaro: the usage text on standard error, and 0.
   if (command.help) {
-    std::printf("%s", kUsage);
+    std::fprintf(stderr, "%s", kUsage);
     return kExitOk;
   }
   if (!command.error.empty()) return Usage(command.error);

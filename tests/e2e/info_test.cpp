@@ -381,7 +381,7 @@ TEST(Info, CommandLine) {
   };
   const std::vector<Case> cases = {
       {{}, kUsage, "tessaro-info: no command\n"},
-      {{"--help"}, kOk, ""},
+      {{"--help"}, kOk, "usage: tessaro-info [options] devices\n"},
       {{"devices", "extra"}, kUsage, "tessaro-info: unknown command or wrong number of arguments: devices extra\n"},
       {{"config", "c.txt", "--flag", "4"}, kUsage, "tessaro-info: --flag belongs to firmware commands\n"},
       {{"firmware", "f.bin", "-i"}, kUsage, "tessaro-info: --ignoreVer belongs to plan\n"},
