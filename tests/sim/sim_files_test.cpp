@@ -159,14 +159,14 @@ TEST(SimFilesTest, StateIsWrittenBackAsRead) {
   sim::State expected = sim::FactoryState(kVendorId);
   std::string error;
   ASSERT_TRUE(sim::ParseState(written, expected, error)) << error;
-  expected.faults.openFailures = 6;  // the one walk
+  expected.faults.openFailures.count = 6;  // the one walk
   EXPECT_EQ(folder.StateText(), sim::SerializeState(expected, kVendorId));
   const sim::State state = folder.State();
   EXPECT_EQ(state.vendorId, 4660);
   EXPECT_EQ(state.pid, (std::array<uint8_t, 4>{'A', 'B', 0xC8, 'D'}));
   EXPECT_EQ(state.vid, (std::array<uint8_t, 4>{0x0A, 0x0B, 0x0C, 0x0D}));
   EXPECT_TRUE(state.config.empty());
-  EXPECT_EQ(state.faults.lengthMismatch.at(0xF300), 2u);
+  EXPECT_EQ(state.faults.lengthMismatch.at(0xF300).count, 2u);
   EXPECT_EQ(state.faults.ackAfter, (std::array<uint32_t, 4>{1, 100, 1, 1}));
 }
 

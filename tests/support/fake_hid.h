@@ -202,6 +202,7 @@ class RecordingHid final : public HidBackend {
   bool GetVendorId(HidHandle handle, uint16_t& vendorId) override;
   bool SetOutputReport(HidHandle handle, const Report& report) override;
   bool GetInputReport(HidHandle handle, Report& report) override;
+  HidClaim Claim(const HidInterface& target, HidHandle handle) override { return inner_.Claim(target, handle); }
   void Close(HidHandle handle) override;
   uint32_t LastError() override { return inner_.LastError(); }
 
