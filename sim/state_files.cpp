@@ -66,6 +66,13 @@ bool CheckStatePaths(std::string& error) {
     error = std::string(name) + ": not a regular file";
     return false;
   }
+  // A file the user made read-only is kept as it is, not replaced.
+  for (const char* name : {kStateFileName, kFlashFileName}) {
+    if (IsReadOnly(SimFilePath(name).c_str())) {
+      error = std::string(name) + ": read-only, cannot be written";
+      return false;
+    }
+  }
   return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -96,32 +97,34 @@ std::string ProgramArgv0(Program program) {
   return "Z:" + path;
 }
 
-RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputFile>& files, const RunOptions& options) {
-  RunResult result;
-  result.workDir_ = std::make_shared<testing::TempDir>();
+namespace {
+
+void WriteFiles(const std::string& dir, const std::vector<InputFile>& files) {
   for (const InputFile& file : files) {
-    const fs::path target = fs::path(result.workDir_->path()) / file.name;
+    const fs::path target = fs::path(dir) / file.name;
     fs::create_directories(target.parent_path());
     testing::WriteFileBytes(target.string(), file.bytes);
   }
+}
 
+// Starts the program in workDir, its output into files of captureDir, in a
+// process group of its own.
+pid_t Spawn(const std::string& workDir, const std::string& captureDir, const std::vector<std::string>& args,
+            Program program, uint64_t fileSizeLimitBytes = 0) {
   // Output goes to files, not pipes: Wine's helper processes inherit the
   // descriptors and would hold a pipe open for seconds after the run.
-  testing::TempDir captureDir;
-  const std::string outPath = captureDir.File("stdout");
-  const std::string errPath = captureDir.File("stderr");
-
-  const std::string program = ProgramPath(options.program);
-  if (!fs::exists(program)) throw std::runtime_error("program not built: " + program);
+  const std::string outPath = captureDir + "/stdout";
+  const std::string errPath = captureDir + "/stderr";
+  const std::string path = ProgramPath(program);
+  if (!fs::exists(path)) throw std::runtime_error("program not built: " + path);
   std::vector<std::string> command;
   const std::string emulator = Environment("TESSARO_E2E_EMULATOR");
   if (!emulator.empty()) command.push_back(emulator);
-  command.push_back(program);
+  command.push_back(path);
   command.insert(command.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& word : command) argv.push_back(word.data());
   argv.push_back(nullptr);
-  const std::string workDir = result.workDir_->path();
 
   const pid_t child = fork();
   if (child < 0) throw std::runtime_error("fork failed");
@@ -135,23 +138,91 @@ RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputF
         chdir(workDir.c_str()) != 0) {
       _exit(127);
     }
+    if (fileSizeLimitBytes != 0) {
+      // A write past the limit then fails with EFBIG instead of ending the
+      // process with SIGXFSZ.
+      const rlimit limit{fileSizeLimitBytes, fileSizeLimitBytes};
+      signal(SIGXFSZ, SIG_IGN);
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+    }
     execv(argv[0], argv.data());
     _exit(127);
   }
   setpgid(child, child);  // also here, so the watchdog's group exists at once
+  return child;
+}
 
+// Waits for the child (killing its group after timeoutMs) and fills in
+// what it left.
+void Reap(pid_t child, int timeoutMs, const std::string& captureDir, RunResult& result) {
   int status = 0;
   {
-    Watchdog watchdog(child, options.timeoutMs);
+    Watchdog watchdog(child, timeoutMs);
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     result.timedOut = watchdog.Disarm();
   }
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-  result.out = testing::ReadFileBytes(outPath);
-  result.err = testing::ReadFileBytes(errPath);
+  result.out = testing::ReadFileBytes(captureDir + "/stdout");
+  result.err = testing::ReadFileBytes(captureDir + "/stderr");
+}
+
+}  // namespace
+
+RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputFile>& files, const RunOptions& options) {
+  RunResult result;
+  result.workDir_ = std::make_shared<testing::TempDir>();
+  WriteFiles(result.workDir_->path(), files);
+  testing::TempDir captureDir;
+  const pid_t child = Spawn(result.workDir_->path(), captureDir.path(), args, options.program);
+  Reap(child, options.timeoutMs, captureDir.path(), result);
   return result;
+}
+
+RunResult Folder(const std::vector<InputFile>& files) {
+  RunResult result;
+  result.workDir_ = std::make_shared<testing::TempDir>();
+  WriteFiles(result.workDir_->path(), files);
+  return result;
+}
+
+StartedRun Start(const RunResult& in, const std::vector<std::string>& args, Program program,
+                 uint64_t fileSizeLimitBytes) {
+  StartedRun run;
+  run.result_.workDir_ = in.workDir_;
+  run.capture_ = std::make_shared<testing::TempDir>();
+  run.pid_ = Spawn(in.dir(), run.capture_->path(), args, program, fileSizeLimitBytes);
+  return run;
+}
+
+RunResult RunIn(const RunResult& in, const std::vector<std::string>& args, Program program) {
+  return Start(in, args, program).Wait();
+}
+
+StartedRun::StartedRun(StartedRun&& other) noexcept
+    : pid_(other.pid_), result_(std::move(other.result_)), capture_(std::move(other.capture_)) {
+  other.pid_ = -1;
+}
+
+StartedRun::~StartedRun() {
+  if (pid_ <= 0) return;
+  kill(-pid_, SIGKILL);
+  int status = 0;
+  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+void StartedRun::Signal(int signal) const {
+  if (pid_ > 0) kill(pid_, signal);
+}
+
+RunResult StartedRun::Wait(int timeoutMs) {
+  if (pid_ > 0) {
+    Reap(pid_, timeoutMs, capture_->path(), result_);
+    pid_ = -1;
+  }
+  return result_;
 }
 
 RunResult RunSim(const std::vector<std::string>& args, const std::vector<InputFile>& files) {
