@@ -95,7 +95,9 @@ const LateFaultCase kLateFaults[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Sim, LateFault, ::testing::ValuesIn(kLateFaults),
-                         [](const ::testing::TestParamInfo<LateFaultCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<LateFaultCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // KV30's first chunk is sent 12 times, confirmed the last time; its second
 // chunk is missed once more. Eleven reloads and then one more pass only

@@ -177,7 +177,8 @@ TEST(RandomKills, RerunFinishesTheJob) {
   const auto started = std::chrono::steady_clock::now();
   const RunResult whole = RunSim(job.args, {SimState(), job.file});
   ASSERT_EQ(whole.exitCode, 0) << whole.out;
-  const auto wholeUs = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+  const auto wholeUs =
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
 
   std::mt19937 random(20261208);
   std::uniform_int_distribution<int64_t> moment(0, wholeUs.count());
@@ -322,7 +323,9 @@ const UnsavableCase kUnsavable[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Sim, UnsavableState, ::testing::ValuesIn(kUnsavable),
-                         [](const ::testing::TestParamInfo<UnsavableCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<UnsavableCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // A disk that fills up in the middle of an update: the run ends at the
 // event that could not be saved, with what was saved before it whole.
