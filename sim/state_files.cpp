@@ -1,10 +1,12 @@
 #include "sim/state_files.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+#include <thread>
 
 namespace tessaro::sim {
 namespace {
@@ -12,6 +14,10 @@ namespace {
 namespace fs = std::filesystem;
 
 enum class ReadResult { kRead, kMissing, kTooLarge, kFailed };
+
+// How often a read or a rename that meets another run replacing the state
+// file is tried, 1 ms apart.
+constexpr int kReplaceAttempts = 200;
 
 // Far more than any state a person writes; keeps a stray large file out of memory.
 constexpr uint64_t kMaxStateFileBytes = 16u << 20;
@@ -24,7 +30,13 @@ ReadResult ReadWholeFile(const char* name, uint64_t maxBytes, Bytes& out) {
   if (status.type() == fs::file_type::not_found) return ReadResult::kMissing;
   // Anything but a regular file (a FIFO would block the open) is refused.
   if (error || status.type() != fs::file_type::regular) return ReadResult::kFailed;
-  std::ifstream file(name, std::ios::binary | std::ios::ate);
+  // While another run replaces the file, Windows may refuse to open it for
+  // a moment (the old one is being deleted): tried again, as the rename.
+  std::ifstream file;
+  for (int attempt = 0; attempt < kReplaceAttempts && !file.is_open(); ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    file.open(name, std::ios::binary | std::ios::ate);
+  }
   if (!file.is_open()) return ReadResult::kFailed;
   const std::streamoff size = file.tellg();
   if (size < 0) return ReadResult::kFailed;
@@ -139,8 +151,15 @@ bool SaveState(const State& state, uint16_t buildVendorId, std::string& error) {
       return false;
     }
   }
+  // Windows refuses to replace a file that another process has open for
+  // reading (a run starting up reads the state before it may take the
+  // lock); such a read takes microseconds, so the rename is tried again.
   std::error_code renameError;
-  fs::rename(temp, path, renameError);
+  for (int attempt = 0; attempt < kReplaceAttempts; ++attempt) {
+    fs::rename(temp, path, renameError);
+    if (!renameError) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   if (renameError) {
     fs::remove(temp, ignored);
     return false;

@@ -252,7 +252,7 @@ TEST(RunsAtOnce, OneJobHoldsTheControllerAtATime) {
         EXPECT_TRUE(result.exitCode == 1 || result.exitCode == 7) << result.out;
       }
       if (i > 0) {
-        EXPECT_EQ(result.exitCode, 0) << result.out;
+        EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
       }
       firmwareDone = firmwareDone || (i == 1 && result.exitCode == 0);
       configDone = configDone || (i == 2 && result.exitCode == 0);
