@@ -22,6 +22,9 @@ class Win32HidBackend final : public HidBackend {
   uint32_t LastError() override;
 
  private:
+  // Keeps GetLastError of the call that failed; always false.
+  bool Fail();
+  uint32_t lastError_ = 0;
   // The mutex owned for each claimed handle.
   std::map<HidHandle, void*> claims_;
 };

@@ -19,6 +19,8 @@
 
 #include "tests/support/temp_dir.h"
 
+extern char** environ;
+
 namespace fs = std::filesystem;
 
 namespace tessaro::e2e {
@@ -97,6 +99,8 @@ std::string ProgramArgv0(Program program) {
   return "Z:" + path;
 }
 
+std::shared_ptr<testing::TempDir> SharedWorkDir() { return std::make_shared<testing::TempDir>(); }
+
 namespace {
 
 void WriteFiles(const std::string& dir, const std::vector<InputFile>& files) {
@@ -108,9 +112,10 @@ void WriteFiles(const std::string& dir, const std::vector<InputFile>& files) {
 }
 
 // Starts the program in workDir, its output into files of captureDir, in a
-// process group of its own.
+// process group of its own. A file size limit (0: none) makes writes past
+// it fail as on a full disk.
 pid_t Spawn(const std::string& workDir, const std::string& captureDir, const std::vector<std::string>& args,
-            Program program, uint64_t fileSizeLimitBytes = 0) {
+            Program program, const std::vector<std::string>& extraEnvironment, uint64_t fileSizeLimitBytes) {
   // Output goes to files, not pipes: Wine's helper processes inherit the
   // descriptors and would hold a pipe open for seconds after the run.
   const std::string outPath = captureDir + "/stdout";
@@ -125,6 +130,20 @@ pid_t Spawn(const std::string& workDir, const std::string& captureDir, const std
   std::vector<char*> argv;
   for (std::string& word : command) argv.push_back(word.data());
   argv.push_back(nullptr);
+  // Built before the fork: the child may only make async-signal-safe calls.
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    const std::string name = text.substr(0, text.find('='));
+    const bool overridden = std::any_of(extraEnvironment.begin(), extraEnvironment.end(),
+                                        [&](const std::string& e) { return e.substr(0, e.find('=')) == name; });
+    if (!overridden) environment.push_back(text);
+  }
+  environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  const rlimit limit{fileSizeLimitBytes, fileSizeLimitBytes};
 
   const pid_t child = fork();
   if (child < 0) throw std::runtime_error("fork failed");
@@ -141,23 +160,45 @@ pid_t Spawn(const std::string& workDir, const std::string& captureDir, const std
     if (fileSizeLimitBytes != 0) {
       // A write past the limit then fails with EFBIG instead of ending the
       // process with SIGXFSZ.
-      const rlimit limit{fileSizeLimitBytes, fileSizeLimitBytes};
       signal(SIGXFSZ, SIG_IGN);
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
     }
-    execv(argv[0], argv.data());
+    execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   setpgid(child, child);  // also here, so the watchdog's group exists at once
   return child;
 }
 
-// Waits for the child (killing its group after timeoutMs) and fills in
-// what it left.
-void Reap(pid_t child, int timeoutMs, const std::string& captureDir, RunResult& result) {
+// Waits for the child (killing its group after timeoutMs), sending it the
+// timed signals meanwhile, and fills in what it left.
+void Reap(pid_t child, int timeoutMs, const std::vector<TimedSignal>& signals, const std::string& captureDir,
+          RunResult& result) {
   int status = 0;
   {
     Watchdog watchdog(child, timeoutMs);
+    // The child is reaped only after the sender has stopped, so a signal
+    // can never reach another process that took over its ID.
+    std::mutex senderMutex;
+    std::condition_variable senderWake;
+    bool exited = false;
+    std::thread sender([&] {
+      const auto start = std::chrono::steady_clock::now();
+      std::unique_lock<std::mutex> lock(senderMutex);
+      for (const TimedSignal& timed : signals) {
+        if (senderWake.wait_until(lock, start + std::chrono::milliseconds(timed.afterMs), [&] { return exited; })) return;
+        kill(child, timed.signal);
+      }
+    });
+    siginfo_t info{};
+    while (waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+    {
+      std::lock_guard<std::mutex> lock(senderMutex);
+      exited = true;
+    }
+    senderWake.notify_all();
+    sender.join();
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     result.timedOut = watchdog.Disarm();
@@ -172,11 +213,11 @@ void Reap(pid_t child, int timeoutMs, const std::string& captureDir, RunResult& 
 
 RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputFile>& files, const RunOptions& options) {
   RunResult result;
-  result.workDir_ = std::make_shared<testing::TempDir>();
+  result.workDir_ = options.workDir ? options.workDir : std::make_shared<testing::TempDir>();
   WriteFiles(result.workDir_->path(), files);
   testing::TempDir captureDir;
-  const pid_t child = Spawn(result.workDir_->path(), captureDir.path(), args, options.program);
-  Reap(child, options.timeoutMs, captureDir.path(), result);
+  const pid_t child = Spawn(result.workDir_->path(), captureDir.path(), args, options.program, options.environment, 0);
+  Reap(child, options.timeoutMs, options.signals, captureDir.path(), result);
   return result;
 }
 
@@ -192,7 +233,7 @@ StartedRun Start(const RunResult& in, const std::vector<std::string>& args, Prog
   StartedRun run;
   run.result_.workDir_ = in.workDir_;
   run.capture_ = std::make_shared<testing::TempDir>();
-  run.pid_ = Spawn(in.dir(), run.capture_->path(), args, program, fileSizeLimitBytes);
+  run.pid_ = Spawn(in.dir(), run.capture_->path(), args, program, {}, fileSizeLimitBytes);
   return run;
 }
 
@@ -219,7 +260,7 @@ void StartedRun::Signal(int signal) const {
 
 RunResult StartedRun::Wait(int timeoutMs) {
   if (pid_ > 0) {
-    Reap(pid_, timeoutMs, capture_->path(), result_);
+    Reap(pid_, timeoutMs, {}, capture_->path(), result_);
     pid_ = -1;
   }
   return result_;

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/win32/file_win32.h"
 #include "platform/win32/hid_win32.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_hid.h"
@@ -185,6 +186,22 @@ TEST(Win32HidTest, ClaimedControllerIsBusyForEveryoneElseUntilClosed) {
 
   holder.Close(held);
   EXPECT_EQ(claimElsewhere(controller).outcome, HidClaim::Outcome::kTaken);
+}
+
+// The code in a failure's message is the failing call's own, even when the
+// log opens its file (another system call) before the message is printed.
+TEST(Win32HidTest, ErrorCodeIsTheFailingCallsOwn) {
+  Win32HidBackend hid;
+  Report report = {reg::kReportId};
+  ASSERT_FALSE(hid.SetOutputReport(0x1234, report));
+  const uint32_t atTheCall = hid.LastError();
+  EXPECT_NE(atTheCall, 0u);
+
+  Win32FileSystem files;
+  FileHandle file = kInvalidFileHandle;
+  ASSERT_FALSE(files.OpenForRead("no such file here.bin", file));
+  ASSERT_NE(files.LastError(), atTheCall);
+  EXPECT_EQ(hid.LastError(), atTheCall);
 }
 
 }  // namespace
