@@ -77,14 +77,24 @@ Survey RunSurvey(HidDiagnosis& diagnosis, CConnectionTLC& connection) {
     entry.matches = entry.facts.haveUsages && entry.facts.usagePage == reg::kUsagePage &&
                     entry.facts.usage == reg::kUsage && vendorKnown &&
                     entry.facts.vendorId == kVendorId;
-    if (entry.matches && usable && survey.taken < 0) {
-      entry.taken = true;
-      survey.taken = static_cast<int>(survey.entries.size());
-      connection.deviceHandle = handle;
-      connection.opened = 1;
-    } else if (entry.opened) {
-      hid.Close(handle);
+    bool keep = false;
+    if (entry.matches && usable && survey.taken < 0 && survey.busy < 0) {
+      // The connection's own rule: the first match is the controller, and
+      // held by another process it is not ours to talk to.
+      const HidClaim claim = hid.Claim(interface, handle);
+      if (claim.outcome == HidClaim::Outcome::kBusy) {
+        entry.busy = true;
+        entry.holderPid = claim.holderPid;
+        survey.busy = static_cast<int>(survey.entries.size());
+      } else {
+        keep = true;
+        entry.taken = true;
+        survey.taken = static_cast<int>(survey.entries.size());
+        connection.deviceHandle = handle;
+        connection.opened = 1;
+      }
     }
+    if (entry.opened && !keep) hid.Close(handle);
     survey.entries.push_back(std::move(entry));
   }
   return survey;

@@ -22,16 +22,21 @@ struct SurveyEntry {
   OpenProblem problem;
   bool matches = false;  // vendor ID, usage page 0xFFF0 and usage 0x0001 of this build
   bool taken = false;    // the first match that tessaro's walk would keep
+  // The first match, held by another process: tessaro sends it nothing and
+  // takes no other collection in its place.
+  bool busy = false;
+  uint32_t holderPid = 0;  // 0 when the platform cannot tell
 };
 
 struct Survey {
   std::vector<SurveyEntry> entries;
   std::vector<std::string> hostNotes;
   int taken = -1;  // index into entries, -1 when none
+  int busy = -1;   // index of the match another process holds, -1 when none
 };
 
-// The walk; the interface tessaro would take is left open in connection
-// (opened = 1), every other one is closed.
+// The walk; the interface tessaro would take is left open and claimed in
+// connection (opened = 1), every other one is closed.
 Survey RunSurvey(HidDiagnosis& diagnosis, CConnectionTLC& connection);
 
 // Device paths are wide; listings are UTF-8.

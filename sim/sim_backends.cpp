@@ -28,7 +28,12 @@ info::HidDiagnosis& SimBackends::Diagnosis() { return impl_->diagnosis; }
 SimBackends::~SimBackends() {
   InstallHid(impl_->previousHid);
   InstallClock(impl_->previousClock);
-  impl_->session.Save();
+  impl_->session.End();
+}
+
+bool SimBackends::Finish() {
+  impl_->session.End();
+  return impl_->session.ok();
 }
 
 }  // namespace tessaro
