@@ -39,7 +39,8 @@ constexpr const char* kUsage =
     "  -i, --ignoreVer  plan as tessaro --ignoreVer would run\n"
     "  -?, --help       this text\n"
     "exit codes: 0 found and read / file accepted / would update; 1 would not update;\n"
-    "2 file refused / would refuse; 3 no controller; 4 controller not readable; 64 wrong command line\n";
+    "2 file refused / would refuse; 3 no controller; 4 controller not readable; 5 controller busy;\n"
+    "64 wrong command line\n";
 
 constexpr uint32_t kDefaultMask = 0x844;
 
@@ -410,6 +411,16 @@ const char* kRetryNote =
     "one walk found no controller; tessaro would walk 3 more times, 2000 ms apart, then fail with "
     "\"find device failed\"";
 
+// What tessaro says and does when another process holds the controller.
+std::string BusyLine(const SurveyEntry& entry) {
+  return entry.holderPid != 0 ? "error     : controller in use by another process (pid " +
+                                    std::to_string(entry.holderPid) + "), nothing sent"
+                              : "error     : controller in use by another process, nothing sent";
+}
+const char* kBusyNote =
+    "the controller is in use by another process; tessaro would send nothing and end at once with its "
+    "open-failure result";
+
 std::string OptionalHex(bool known, uint16_t value) { return known ? Hex(value, 4) : "?"; }
 
 Json SurveyJson(const Survey& survey) {
@@ -427,6 +438,8 @@ Json SurveyJson(const Survey& survey) {
     item["systemHeld"] = !entry.opened && entry.problem.systemHeld;
     item["matches"] = entry.matches;
     item["taken"] = entry.taken;
+    item["busy"] = entry.busy;
+    item["holderPid"] = entry.busy && entry.holderPid != 0 ? Json(entry.holderPid) : Json(nullptr);
     list.push_back(item);
   }
   return list;
@@ -448,7 +461,10 @@ void PrintSurvey(const Survey& survey) {
                 OptionalHex(entry.facts.haveIds, entry.facts.productId).c_str(),
                 OptionalHex(entry.facts.haveUsages, entry.facts.usagePage).c_str(),
                 OptionalHex(entry.facts.haveUsages, entry.facts.usage).c_str());
+    const std::string holder = entry.holderPid != 0 ? " (pid " + std::to_string(entry.holderPid) + ")" : "";
+    const std::string busy = "matches, but another process holds it" + holder;
     const char* match = entry.taken     ? "matches: tessaro takes this one"
+                        : entry.busy    ? busy.c_str()
                         : entry.matches ? (entry.opened ? "matches, but tessaro takes the first match"
                                                         : "matches, but tessaro passes over it: it cannot be opened")
                                         : "does not match";
@@ -482,6 +498,8 @@ int Devices(const Command& command, HidDiagnosis& diagnosis) {
     const bool version = ReadVersion(connection, facts);
     const bool head = ReadHead(connection, facts);
     exitCode = version && head ? kExitOk : kExitUnreadable;
+  } else if (survey.busy >= 0) {
+    exitCode = kExitBusy;
   }
   connection.Close();
   if (command.json) {
@@ -490,7 +508,7 @@ int Devices(const Command& command, HidDiagnosis& diagnosis) {
                  {"hostNotes", survey.hostNotes},
                  {"interfaces", SurveyJson(survey)},
                  {"controller", ControllerJson(connection, facts, true, true)},
-                 {"note", facts.found ? Json(nullptr) : Json(kRetryNote)},
+                 {"note", facts.found ? Json(nullptr) : Json(survey.busy >= 0 ? kBusyNote : kRetryNote)},
                  {"exitCode", exitCode}};
     PrintJson(json);
   } else {
@@ -500,7 +518,7 @@ int Devices(const Command& command, HidDiagnosis& diagnosis) {
     if (facts.found) {
       PrintController(connection, facts, true, true);
     } else {
-      std::printf("controller: none\nnote: %s\n", kRetryNote);
+      std::printf("controller: none\nnote: %s\n", survey.busy >= 0 ? kBusyNote : kRetryNote);
     }
   }
   return exitCode;
@@ -640,6 +658,7 @@ int PlanExitCode(const Plan& plan) {
   if (plan.decision == "no update") return kExitNoUpdate;
   if (plan.decision == "refused") return kExitRefused;
   if (plan.decision == "no controller") return kExitNoController;
+  if (plan.decision == "controller busy") return kExitBusy;
   return kExitUnreadable;
 }
 
@@ -686,7 +705,12 @@ int PlanFirmware(const Command& command, const std::string& name, HidDiagnosis& 
   ControllerFacts facts;
   FirmwareAnalysis analysis;
   Plan plan;
-  if (survey.taken < 0) {
+  if (survey.taken < 0 && survey.busy >= 0) {
+    plan.decision = "controller busy";
+    plan.why = kBusyNote;
+    plan.lines = {BusyLine(survey.entries[static_cast<size_t>(survey.busy)])};
+    plan.tessaroExitCode = -1;
+  } else if (survey.taken < 0) {
     plan.decision = "no controller";
     plan.why = kRetryNote;
     plan.tessaroExitCode = -1;
@@ -773,7 +797,12 @@ int PlanConfig(const Command& command, const std::string& name, HidDiagnosis& di
   ControllerFacts facts;
   ConfigAnalysis analysis;
   Plan plan;
-  if (survey.taken < 0) {
+  if (survey.taken < 0 && survey.busy >= 0) {
+    plan.decision = "controller busy";
+    plan.why = kBusyNote;
+    plan.lines = {BusyLine(survey.entries[static_cast<size_t>(survey.busy)])};
+    plan.tessaroExitCode = -1;
+  } else if (survey.taken < 0) {
     plan.decision = "no controller";
     plan.why = kRetryNote;
     plan.tessaroExitCode = -1;

@@ -13,6 +13,7 @@ constexpr int kExitNoUpdate = 1;      // plan: would not update
 constexpr int kExitRefused = 2;       // the file is refused; plan: would refuse
 constexpr int kExitNoController = 3;  // no matching controller in the walk
 constexpr int kExitUnreadable = 4;    // a controller matched but could not be read
+constexpr int kExitBusy = 5;          // the controller is in use by another process
 constexpr int kExitUsage = 64;        // the command line is wrong
 
 int RunInfo(int argc, char** argv, HidDiagnosis& diagnosis);

@@ -4,8 +4,10 @@
 // tessaro's own reason.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/e2e/jobs_support.h"
@@ -16,7 +18,7 @@ namespace {
 
 using Json = nlohmann::json;
 
-constexpr int kOk = 0, kNoUpdate = 1, kRefused = 2, kNoController = 3, kUnreadable = 4, kUsage = 64;
+constexpr int kOk = 0, kNoUpdate = 1, kRefused = 2, kNoController = 3, kUnreadable = 4, kBusy = 5, kUsage = 64;
 
 Json JsonOf(const RunResult& run) {
   try {
@@ -350,6 +352,32 @@ TEST(Info, RefusesWhatTessaroRefusesWithItsReason) {
     // tessaro never switched the controller to its update program for it.
     for (const std::string& event : Timeline(tool)) EXPECT_EQ(event.find("0e10"), std::string::npos) << event;
   }
+}
+
+// Real time, kept short: a firmware update holds the simulated controller
+// through its own sleeps (about two seconds); tessaro-info run meanwhile
+// finds it busy, as tessaro would, and sends it nothing.
+TEST(Info, ControllerHeldByAnotherProcess) {
+  const RunResult folder = Folder({SampleFirmware(), SampleConfig(), {kStateFile, "{\"virtualTime\": false}\n"}});
+  StartedRun job = Start(folder, {"-f", "--file", "fw.bin"}, Program::kSim);
+  for (int waited = 0; waited < 1000 && folder.ReadFile(kTraceFile).find("sleep 250") == std::string::npos; ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const RunResult devices = RunIn(folder, {"--json", "devices"}, Program::kInfoSim);
+  const RunResult plan = RunIn(folder, {"plan", "config", "cfg.txt", "--json"}, Program::kInfoSim);
+  const RunResult done = job.Wait();
+  EXPECT_EQ(done.exitCode, 0) << done.out;
+  EXPECT_EQ(devices.exitCode, kBusy) << devices.out;
+  const Json listing = JsonOf(devices);
+  EXPECT_TRUE(listing["controller"].is_null());
+  ASSERT_EQ(listing["interfaces"].size(), 1u);
+  EXPECT_TRUE(listing["interfaces"][0]["busy"].get<bool>());
+  EXPECT_FALSE(listing["interfaces"][0]["taken"].get<bool>());
+  EXPECT_EQ(plan.exitCode, kBusy) << plan.out;
+  const Json decision = JsonOf(plan);
+  EXPECT_EQ(decision["decision"], "controller busy");
+  EXPECT_EQ(decision["tessaroExitCode"], -1);
+  EXPECT_EQ(decision["lines"][0].get<std::string>().rfind("error     : controller in use by another process", 0), 0u);
 }
 
 // The real program on the host's own HID devices: under Wine its mouse and
