@@ -1,7 +1,7 @@
 #include "transport/connection.h"
 
-#include "app/log.h"
-#include "platform/clock.h"
+#include "base/clock.h"
+#include "base/log.h"
 #include "transport/registers.h"
 
 namespace tessaro {
@@ -44,12 +44,12 @@ bool CConnectionTLC::Open() {
   openParams.vendorId = kVendorId;
 
   if (deviceHandle != kInvalidHidHandle) {
-    if (logMask & kLogDebug) LogPrint("dbg info  : device already been opened\r\n");
+    LOG_DEBUG("dbg info  : device already been opened\r\n");
     return true;
   }
   HidHandle handle = kInvalidHidHandle;
   if (!FindDevice(handle)) {
-    if (logMask & kLogError) LogPrint("error     : find device failed\r\n");
+    LOG_ERROR("error     : find device failed\r\n");
     return false;
   }
   deviceHandle = handle;
@@ -72,16 +72,14 @@ bool CConnectionTLC::FindDevice(HidHandle& handle) {
     uint16_t usagePage = 0;
     uint16_t usage = 0;
     if (!hid.GetCaps(opened.get(), usagePage, usage)) {
-      if (logMask & kLogDebug) LogPrint("dbg info  : HidD_GetPreparsedData Get last error = 0x%x\n", hid.LastError());
+      LOG_DEBUG("dbg info  : HidD_GetPreparsedData Get last error = 0x%x\n", hid.LastError());
       continue;
     }
     uint16_t vendorId = 0;
     if (!hid.GetVendorId(opened.get(), vendorId)) continue;
 
     if (openParams.vendorId == vendorId && openParams.usagePage == usagePage && openParams.usage == usage) {
-      if (logMask & kLogDebug) {
-        LogPrint("dbg info  : Find the target device success,path of device is %ls\n", candidate.path.c_str());
-      }
+      LOG_DEBUG("dbg info  : Find the target device success,path of device is %ls\n", candidate.path.c_str());
       handle = opened.release();
       return true;
     }
@@ -100,10 +98,10 @@ void CConnectionTLC::Close() {
 bool OpenForJob(CConnectionTLC& connection) {
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     if (connection.Open()) {
-      if (logMask & kLogDebug) LogPrint("dbg info  : open TLC success\n");
+      LOG_DEBUG("dbg info  : open TLC success\n");
       return true;
     }
-    if (logMask & kLogError) LogPrint("error     : open TLC failed\n");
+    LOG_ERROR("error     : open TLC failed\n");
     SleepMs(kOpenRetrySleepMs);
   }
   return false;

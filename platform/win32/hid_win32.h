@@ -1,5 +1,5 @@
 #pragma once
-#include "transport/hid.h"
+#include "base/hid.h"
 
 namespace tessaro {
 

@@ -1,7 +1,8 @@
+#include "base/seams.h"
+#include "base/system.h"
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/file_win32.h"
 #include "platform/win32/hid_win32.h"
-#include "platform/system.h"
 
 namespace tessaro {
 
@@ -9,21 +10,13 @@ struct SystemBackends::Impl {
   Win32Clock clock;
   Win32FileSystem files;
   Win32HidBackend hid;
-  Clock* previousClock = nullptr;
-  FileSystem* previousFiles = nullptr;
-  HidBackend* previousHid = nullptr;
+  Installed<Clock> installedClock{&clock};
+  Installed<FileSystem> installedFiles{&files};
+  Installed<HidBackend> installedHid{&hid};
 };
 
-SystemBackends::SystemBackends() : impl_(std::make_unique<Impl>()) {
-  impl_->previousClock = InstallClock(&impl_->clock);
-  impl_->previousFiles = InstallFileSystem(&impl_->files);
-  impl_->previousHid = InstallHid(&impl_->hid);
-}
+SystemBackends::SystemBackends() : impl_(std::make_unique<Impl>()) {}
 
-SystemBackends::~SystemBackends() {
-  InstallHid(impl_->previousHid);
-  InstallFileSystem(impl_->previousFiles);
-  InstallClock(impl_->previousClock);
-}
+SystemBackends::~SystemBackends() = default;
 
 }  // namespace tessaro

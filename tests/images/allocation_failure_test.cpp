@@ -7,9 +7,9 @@
 
 #include "images/cfg_image.h"
 #include "images/fw_image.h"
-#include "tests/support/image_builder.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/memory_files.h"
+#include "tools/image_builder.h"
 
 namespace {
 

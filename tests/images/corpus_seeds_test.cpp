@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <string>
 
+#include "base/system.h"
 #include "images/cfg_image.h"
 #include "images/fw_image.h"
-#include "platform/system.h"
 
 namespace tessaro {
 namespace {

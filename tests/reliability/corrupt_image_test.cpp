@@ -23,9 +23,9 @@
 #include "images/fw_image.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_hid.h"
-#include "tests/support/image_builder.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/memory_files.h"
+#include "tools/image_builder.h"
 #include "transport/registers.h"
 #include "update/jobs.h"
 

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/seams.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
 #include "transport/connection.h"
@@ -216,7 +217,7 @@ TEST(HidrawBackend, ConnectionFindsTheVendorCollection) {
     tree.AddNode("hidraw1", &kVendor, foreign);
     tree.AddNode("hidraw9", &touch, c.touchVendor);
     HidrawBackend hid(tree.sys(), tree.dev());
-    HidBackend* previous = InstallHid(&hid);
+    Installed<HidBackend> installed(&hid);
     testing::LogCapture log(3);
     const size_t before = OpenDescriptorCount();
     {
@@ -235,7 +236,6 @@ TEST(HidrawBackend, ConnectionFindsTheVendorCollection) {
       connection.Close();
     }
     EXPECT_EQ(OpenDescriptorCount(), before);
-    InstallHid(previous);
   }
 }
 

@@ -1,12 +1,12 @@
-#include "app/log.h"
+#include "base/log.h"
 
 #include <cstdarg>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 
-#include "platform/clock.h"
-#include "platform/file.h"
+#include "base/clock.h"
+#include "base/file.h"
 
 namespace tessaro {
 

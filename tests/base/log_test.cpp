@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
-#include "platform/file.h"
+#include "base/log.h"
+#include "base/seams.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/temp_dir.h"
 
@@ -79,8 +79,7 @@ class StreamCapture {
 // Deletes as the platform would and remembers what it was asked to delete.
 class RecordingFileSystem final : public FileSystem {
  public:
-  RecordingFileSystem() : previous_(InstallFileSystem(this)) {}
-  ~RecordingFileSystem() override { InstallFileSystem(previous_); }
+  RecordingFileSystem() = default;
   bool OpenForRead(const char*, FileHandle& out) override {
     out = kInvalidFileHandle;
     return false;
@@ -100,7 +99,7 @@ class RecordingFileSystem final : public FileSystem {
   std::vector<std::string> deleted;
 
  private:
-  FileSystem* previous_;
+  Installed<FileSystem> installed_{this};
 };
 
 // The log's process-wide state as at the start of a run, in a fresh current
