@@ -46,6 +46,8 @@ const std::wstring kOtherPath = L"\\\\?\\hid#fuzz&col01";
 const std::wstring kControllerPath = L"\\\\?\\hid#fuzz&col02";
 
 // The loop counts of the jobs: bounds for the calls and sleeps of one run.
+// Written again on purpose instead of taken from update/: an independent
+// oracle, so that a loop that grows in a job is a finding here.
 constexpr uint64_t kOpenAttempts = 4;
 constexpr uint64_t kCallsPerWalk = 1 + 2 * 4;  // the walk, then open, caps, vendor ID, close of each interface
 constexpr uint64_t kVersionReads = 5;
