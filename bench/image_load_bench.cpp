@@ -80,7 +80,7 @@ void BM_LoadCfgFile_Memory(benchmark::State& state) {
   files.files[kName] = text;
   for (auto _ : state) {
     CfgImage image;
-    if (LoadCfgFile(image, kName) != 1) state.SkipWithError("configuration refused");
+    if (image.LoadCfgFile(kName) != 1) state.SkipWithError("configuration refused");
     benchmark::DoNotOptimize(image.data.get());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
@@ -96,7 +96,7 @@ void BM_LoadCfgFile_TempFile(benchmark::State& state) {
   const std::string path = file.path();
   for (auto _ : state) {
     CfgImage image;
-    if (LoadCfgFile(image, path.c_str()) != 1) state.SkipWithError("configuration refused");
+    if (image.LoadCfgFile(path.c_str()) != 1) state.SkipWithError("configuration refused");
     benchmark::DoNotOptimize(image.data.get());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));

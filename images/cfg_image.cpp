@@ -25,7 +25,8 @@ void CfgImage::Release() {
   data.reset();
 }
 
-int32_t LoadCfgFile(CfgImage& image, const char* cfg_name) {
+int32_t CfgImage::LoadCfgFile(const char* cfg_name) {
+  CfgImage& image = *this;
   if (cfg_name == nullptr) {
     LOG_ERROR("error     : cfg name is NULL!!!\n");
     return -1;

@@ -105,7 +105,7 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
     LOG_ERROR("error     : Warning:cfg before update from chip checksum error!");
   }
 
-  const int32_t loaded = LoadCfgFile(image, cfg_name);
+  const int32_t loaded = image.LoadCfgFile(cfg_name);
   if (loaded < 0) {
     LOG_ERROR("error     : Failed read cfg file:%s, ret:%d\n", cfg_name != nullptr ? cfg_name : "(null)", loaded);
     return -2;

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "base/log.h"
-#include "base/seams.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/memory_files.h"
 #include "tests/support/temp_dir.h"
 
 namespace tessaro {
@@ -18,6 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::FakeClock;
 using testing::FileExists;
+using testing::MemoryFileSystem;
 using testing::ReadFileBytes;
 using testing::TempDir;
 
@@ -76,37 +77,14 @@ class StreamCapture {
   int saved_ = -1;
 };
 
-// Deletes as the platform would and remembers what it was asked to delete.
-class RecordingFileSystem final : public FileSystem {
- public:
-  RecordingFileSystem() = default;
-  bool OpenForRead(const char*, FileHandle& out) override {
-    out = kInvalidFileHandle;
-    return false;
-  }
-  uint32_t SizeLow32(FileHandle) override { return 0; }
-  bool Read(FileHandle, uint8_t*, uint32_t, uint32_t& readBytes) override {
-    readBytes = 0;
-    return false;
-  }
-  void Close(FileHandle) override {}
-  uint32_t LastError() override { return 0; }
-  bool Delete(const char* name) override {
-    deleted.push_back(name);
-    return std::remove(name) == 0;
-  }
-
-  std::vector<std::string> deleted;
-
- private:
-  Installed<FileSystem> installed_{this};
-};
-
 // The log's process-wide state as at the start of a run, in a fresh current
 // directory, with the tool's sink installed.
 class LogTest : public ::testing::Test {
  protected:
-  LogTest() { ResetLog(); }
+  LogTest() {
+    ResetLog();
+    files_.deleteOnDisk = true;
+  }
   ~LogTest() override {
     FinishLogFile();
     ResetLog();
@@ -121,7 +99,7 @@ class LogTest : public ::testing::Test {
 
   TempDir dir_{true};
   FakeClock clock_;
-  RecordingFileSystem files_;
+  MemoryFileSystem files_;
 };
 
 // An existing log file of the given size whose first bytes are "earlier\n".

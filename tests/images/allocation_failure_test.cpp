@@ -65,7 +65,7 @@ TEST(ImageAllocationFailure, ConfigurationBuffers) {
     LogCapture log(1);
     CfgImage image;
     failingAllocation = row.failing;
-    EXPECT_EQ(LoadCfgFile(image, "cfg.txt"), -1);
+    EXPECT_EQ(image.LoadCfgFile("cfg.txt"), -1);
     failingAllocation = 0;
     EXPECT_EQ(log.text(), row.log);
     EXPECT_EQ(image.valid, 0);

@@ -30,7 +30,7 @@ TEST(FuzzSeeds, EveryValidSeedLoads) {
         EXPECT_EQ(image.LoadFwFile(path.c_str()), 1);
       } else {
         CfgImage image;
-        EXPECT_EQ(LoadCfgFile(image, path.c_str()), 1);
+        EXPECT_EQ(image.LoadCfgFile(path.c_str()), 1);
       }
     }
   }

@@ -315,7 +315,7 @@ void CheckConfigVariant(const std::string& variant, Tally& tally) {
 
   const bool kept = ConfigKeepsItsRules(variant);
   CfgImage image;
-  ASSERT_EQ(LoadCfgFile(image, "cfg.txt") == 1, kept);
+  ASSERT_EQ(image.LoadCfgFile("cfg.txt") == 1, kept);
   image.Release();
 
   const int32_t result = UpdateCfg("cfg.txt", true);

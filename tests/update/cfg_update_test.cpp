@@ -302,7 +302,7 @@ TEST_F(CfgUpdateTest, DownloadWriteFailuresReturnTheWriteCode) {
   const std::vector<uint8_t> bytes = BalancedCfgBytes(0x85, {1, 2, 3});
   files.files["cfg.txt"] = CfgText(bytes);
   CfgImage image;
-  ASSERT_EQ(LoadCfgFile(image, "cfg.txt"), 1);
+  ASSERT_EQ(image.LoadCfgFile("cfg.txt"), 1);
   CConnectionTLC connection;
   ASSERT_TRUE(connection.Open());
   const std::string writeFailed = "error     : write failed!! error:0x1f\n";
