@@ -102,28 +102,25 @@ bool WaitForPatchMode(CConnectionTLC& connection) {
 // Writes the selected sub-firmwares; marks what was written.
 int32_t WriteSubFirmwares(CConnectionTLC& connection, const FwImage& image, uint32_t subTypeFlag,
                           bool (&written)[kSubFwKindCount]) {
-  const uint32_t count = image.data[kFwCountOffset];
+  const uint32_t count = image.SubCount();
   LOG_DEBUG("dbg info  : load firmware successful\n");
   LOG_DEBUG("dbg info  : sub fw num:%d\n", static_cast<int32_t>(count));
   const uint8_t* imageEnd = image.data.get() + image.length;
-  uint32_t dataOffset = kFwDataOffset;
   for (uint32_t i = 0; i < count; ++i) {
     const FwSubEntry entry = image.SubEntry(i);
     if (((subTypeFlag >> (entry.type % 32)) & 1) == 0) {
       LOG_DEBUG("dbg info  : Sub firmware type does not math,sub_fw_num:%d, type:0x%02x\n", static_cast<int32_t>(i),
                 entry.type);
-      dataOffset += entry.length;
       continue;
     }
     LOG_DEBUG("dbg info  : Found a valid sub subsystem start loading, type:0x%02x\n", entry.type);
     LOG_DEBUG("dbg info  : Sub FW addr=0x%x, len=%d(Byte)\n", entry.flashAddress, static_cast<int32_t>(entry.length));
-    const int32_t result = LoadSubFw(connection, uint32_t{entry.flashAddress} * 256, image.data.get() + dataOffset,
-                                     entry.length, imageEnd);
+    const uint8_t* subData = image.data.get() + image.SubDataOffset(i);
+    const int32_t result = LoadSubFw(connection, uint32_t{entry.flashAddress} * 256, subData, entry.length, imageEnd);
     if (result < 0) {
       LOG_ERROR("error     : Failed load sub firmware, type:0x%02x, ret=%d\n", entry.type, result);
       return result;
     }
-    dataOffset += entry.length;
     const int kind = SubFwKindOfType(entry.type);
     if (kind >= 0) {
       written[kind] = true;
