@@ -1,6 +1,5 @@
 #include "app/entry.h"
 
-#include <cctype>
 #include <clocale>
 #include <cstdio>
 #include <string>
@@ -38,7 +37,11 @@ std::string FlagHelpText() {
 // The property word picks the query; a word that names none runs nothing
 // and leaves the exit code at 0.
 int32_t RunPropertyQuery(std::string property) {
-  for (char& c : property) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  // ASCII only: under a Turkish locale tolower('I') is not 'i', and
+  // "sensorID" or "PID" would run nothing.
+  for (char& c : property) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
   if (property == "pid") return ReadFwPid();
   if (property == "vid") return ReadFwVid();
   // These two are the property itself, so the exit code holds one byte.

@@ -23,6 +23,11 @@ class NoFileSystem final : public FileSystem {
   void Close(FileHandle) override {}
   uint32_t LastError() override { return 0; }
   bool Delete(const char*) override { return false; }
+  bool OpenForAppend(const char*, FileHandle& out) override {
+    out = kInvalidFileHandle;
+    return false;
+  }
+  bool Append(FileHandle, const char*, uint32_t) override { return false; }
 };
 
 class NoHid final : public HidBackend {
@@ -40,12 +45,20 @@ class NoHid final : public HidBackend {
   uint32_t LastError() override { return 0; }
 };
 
+class NoUpdateGuard final : public UpdateGuard {
+ public:
+  void Begin() override {}
+  void End() override {}
+};
+
 NoClock noClock;
 NoFileSystem noFileSystem;
 NoHid noHid;
+NoUpdateGuard noUpdateGuard;
 Clock* installedClock = &noClock;
 FileSystem* installedFiles = &noFileSystem;
 HidBackend* installedHid = &noHid;
+UpdateGuard* installedGuard = &noUpdateGuard;
 
 // Installs `backend` (the do-nothing one for nullptr); returns the one before.
 template <typename Seam>
@@ -60,9 +73,11 @@ Seam* Swap(Seam*& installed, Seam* backend, Seam& none) {
 Clock& TheClock() { return *installedClock; }
 FileSystem& TheFileSystem() { return *installedFiles; }
 HidBackend& TheHid() { return *installedHid; }
+UpdateGuard& TheUpdateGuard() { return *installedGuard; }
 
 Clock* InstallClock(Clock* clock) { return Swap<Clock>(installedClock, clock, noClock); }
 FileSystem* InstallFileSystem(FileSystem* files) { return Swap<FileSystem>(installedFiles, files, noFileSystem); }
 HidBackend* InstallHid(HidBackend* backend) { return Swap<HidBackend>(installedHid, backend, noHid); }
+UpdateGuard* InstallUpdateGuard(UpdateGuard* guard) { return Swap<UpdateGuard>(installedGuard, guard, noUpdateGuard); }
 
 }  // namespace tessaro

@@ -5,6 +5,7 @@
 
 #include "base/clock.h"
 #include "base/log.h"
+#include "base/update_guard.h"
 #include "transport/connection.h"
 #include "transport/registers.h"
 #include "transport/report.h"
@@ -53,12 +54,16 @@ int32_t SendModeCommand(CConnectionTLC& connection, uint8_t command) {
   return connection.WriteReport(report.data(), static_cast<int32_t>(report.size()));
 }
 
+bool Selected(uint32_t subTypeFlag, uint8_t type) { return ((subTypeFlag >> (type % 32)) & 1) != 0; }
+
 // Whether the table and every entry's data lie inside the image, and every
-// entry's flash range fits the 24 address bits a load-flash command names
-// (past them the command's address would wrap onto the start of flash).
-// The loader refuses a table that does not fit; the walk checks again so
-// that it never reads outside an image, whoever built it. Logs the reason.
-bool SubTableFits(const FwImage& image) {
+// selected entry's flash range fits the 24 address bits a load-flash command
+// names (past them the command's address would wrap onto the start of
+// flash); an entry the mask skips is never written, so its range does not
+// matter. The loader refuses a table that does not fit; the walk checks
+// again so that it never reads outside an image, whoever built it. Logs the
+// reason.
+bool SubTableFits(const FwImage& image, uint32_t subTypeFlag) {
   if (image.length < kFwDataOffset || image.data[kFwCountOffset] > kFwMaxEntries) {
     LOG_ERROR("error     : sub fw table does not fit the image\n");
     return false;
@@ -72,13 +77,24 @@ bool SubTableFits(const FwImage& image) {
       LOG_ERROR("error     : sub fw table does not fit the image\n");
       return false;
     }
-    if (uint64_t{entry.flashAddress} * 256 + entry.length > kFlashAddressLimit) {
+    if (Selected(subTypeFlag, entry.type) && uint64_t{entry.flashAddress} * 256 + entry.length > kFlashAddressLimit) {
       LOG_ERROR("error     : sub fw past the end of flash, type:0x%02x, addr=0x%x, len=%d(Byte)\n", entry.type,
                 entry.flashAddress, static_cast<int32_t>(entry.length));
       return false;
     }
   }
   return true;
+}
+
+// The marks the table walk would set with this mask: selection by the type
+// modulo 32, marks only for the exact types. The table has been checked.
+void PlannedKinds(const FwImage& image, uint32_t subTypeFlag, bool (&written)[kSubFwKindCount]) {
+  const uint32_t count = image.SubCount();
+  for (uint32_t i = 0; i < count; ++i) {
+    const FwSubEntry entry = image.SubEntry(i);
+    const int kind = SubFwKindOfType(entry.type);
+    if (Selected(subTypeFlag, entry.type) && kind >= 0) written[kind] = true;
+  }
 }
 
 // Polls 0x5095 until the controller reports its patch mode.
@@ -108,7 +124,7 @@ int32_t WriteSubFirmwares(CConnectionTLC& connection, const FwImage& image, uint
   const uint8_t* imageEnd = image.data.get() + image.length;
   for (uint32_t i = 0; i < count; ++i) {
     const FwSubEntry entry = image.SubEntry(i);
-    if (((subTypeFlag >> (entry.type % 32)) & 1) == 0) {
+    if (!Selected(subTypeFlag, entry.type)) {
       LOG_DEBUG("dbg info  : Sub firmware type does not math,sub_fw_num:%d, type:0x%02x\n", static_cast<int32_t>(i),
                 entry.type);
       continue;
@@ -130,20 +146,26 @@ int32_t WriteSubFirmwares(CConnectionTLC& connection, const FwImage& image, uint
   return 0;
 }
 
-// The needed kinds fail the attempt; the optional ones are only noted.
-bool NeededKindsWritten(const bool (&written)[kSubFwKindCount]) {
+// The first needed kind not written, with its line; false when all were.
+bool NeededKindMissing(const bool (&written)[kSubFwKindCount]) {
   if (!written[kKv30]) {
     LOG_ERROR("error     : KV30 didn't been update\n");
-    return false;
+    return true;
   }
   if (!written[kQ5]) {
     LOG_ERROR("error     : Q5 didn't been update\n");
-    return false;
+    return true;
   }
   if (!written[kShortTest]) {
     LOG_ERROR("error     : Short test code didn't been update\n");
-    return false;
+    return true;
   }
+  return false;
+}
+
+// The needed kinds fail the attempt; the optional ones are only noted.
+bool NeededKindsWritten(const bool (&written)[kSubFwKindCount]) {
+  if (NeededKindMissing(written)) return false;
   if (!written[kSmallSys]) LOG_DEBUG("dbg info  : small sys didn't been update\n");
   if (!written[kBootCode]) LOG_DEBUG("dbg info  : boot code didn't been update\n");
   return true;
@@ -171,7 +193,7 @@ int32_t RestartController(CConnectionTLC& connection) {
 int32_t DownloadFw(CConnectionTLC& connection, const FwImage& image, uint32_t subTypeFlag) {
   // An image whose table runs outside it, or outside the flash, never
   // reaches the controller, not even as a switch to patch mode.
-  if (image.valid && image.data && !SubTableFits(image)) return -4;
+  if (image.valid && image.data && !SubTableFits(image, subTypeFlag)) return -4;
 
   bool written[kSubFwKindCount] = {};
   LOG_DEBUG("dbg info  : start switch\n");
@@ -206,6 +228,9 @@ int32_t DownloadFw(CConnectionTLC& connection, const FwImage& image, uint32_t su
 }
 
 int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) {
+  // First of all, so that the window closes only after the controller has
+  // been closed and the image released.
+  UpdateWindow window;
   // Declared before the connection, so that the connection is closed before
   // the image is released, on every way out.
   FwImage image;
@@ -241,6 +266,18 @@ int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) 
     }
   }
 
+  // Whether an attempt can succeed is known from the image and the mask
+  // alone: an image that cannot be written whole, or that lacks a kind the
+  // controller needs, is refused once, before the controller is switched
+  // to its update program, instead of failing every attempt half-written.
+  if (!SubTableFits(image, subTypeFlag)) return -4;
+  bool planned[kSubFwKindCount] = {};
+  PlannedKinds(image, subTypeFlag, planned);
+  if (NeededKindMissing(planned)) return -1;
+
+  // From the switch to patch mode on, the controller must not be left
+  // half-written by an interrupted run.
+  window.Open();
   int32_t result = -1;
   for (int32_t attempt = 0; attempt < kDownloadAttempts; ++attempt) {
     result = DownloadFw(connection, image, subTypeFlag);

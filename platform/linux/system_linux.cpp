@@ -5,6 +5,7 @@
 #include "platform/linux/clock_posix.h"
 #include "platform/linux/file_posix.h"
 #include "platform/linux/hid_hidraw.h"
+#include "platform/linux/update_guard_posix.h"
 
 namespace tessaro {
 
@@ -12,9 +13,11 @@ struct SystemBackends::Impl {
   PosixClock clock;
   PosixFileSystem files;
   HidrawBackend hid;
+  PosixUpdateGuard guard;
   Installed<Clock> installedClock{&clock};
   Installed<FileSystem> installedFiles{&files};
   Installed<HidBackend> installedHid{&hid};
+  Installed<UpdateGuard> installedGuard{&guard};
 };
 
 SystemBackends::SystemBackends() {

@@ -3,6 +3,7 @@
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/file_win32.h"
 #include "platform/win32/hid_win32.h"
+#include "platform/win32/update_guard_win32.h"
 
 namespace tessaro {
 
@@ -10,9 +11,11 @@ struct SystemBackends::Impl {
   Win32Clock clock;
   Win32FileSystem files;
   Win32HidBackend hid;
+  Win32UpdateGuard guard;
   Installed<Clock> installedClock{&clock};
   Installed<FileSystem> installedFiles{&files};
   Installed<HidBackend> installedHid{&hid};
+  Installed<UpdateGuard> installedGuard{&guard};
 };
 
 SystemBackends::SystemBackends() : impl_(std::make_unique<Impl>()) {}

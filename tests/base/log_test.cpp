@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "base/log.h"
+#include "base/seams.h"
+#include "base/system.h"
 #include "tests/support/fake_clock.h"
-#include "tests/support/memory_files.h"
 #include "tests/support/temp_dir.h"
 
 namespace tessaro {
@@ -18,7 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::FakeClock;
 using testing::FileExists;
-using testing::MemoryFileSystem;
 using testing::ReadFileBytes;
 using testing::TempDir;
 
@@ -77,29 +77,55 @@ class StreamCapture {
   int saved_ = -1;
 };
 
+// The platform's file system, remembering what it was asked to delete.
+class RecordingFileSystem final : public FileSystem {
+ public:
+  RecordingFileSystem() = default;
+  bool OpenForRead(const char* name, FileHandle& out) override { return platform().OpenForRead(name, out); }
+  uint32_t SizeLow32(FileHandle file) override { return platform().SizeLow32(file); }
+  bool Read(FileHandle file, uint8_t* buffer, uint32_t lengthBytes, uint32_t& readBytes) override {
+    return platform().Read(file, buffer, lengthBytes, readBytes);
+  }
+  void Close(FileHandle file) override { platform().Close(file); }
+  uint32_t LastError() override { return platform().LastError(); }
+  bool Delete(const char* name) override {
+    deleted.push_back(name);
+    return platform().Delete(name);
+  }
+  bool OpenForAppend(const char* name, FileHandle& out) override { return platform().OpenForAppend(name, out); }
+  bool Append(FileHandle file, const char* bytes, uint32_t lengthBytes) override {
+    return platform().Append(file, bytes, lengthBytes);
+  }
+
+  std::vector<std::string> deleted;
+
+ private:
+  FileSystem& platform() const { return installed_.previous(); }
+
+  Installed<FileSystem> installed_{this};
+};
+
 // The log's process-wide state as at the start of a run, in a fresh current
 // directory, with the tool's sink installed.
 class LogTest : public ::testing::Test {
  protected:
-  LogTest() {
-    ResetLog();
-    files_.deleteOnDisk = true;
-  }
+  LogTest() { ResetLog(); }
   ~LogTest() override {
     FinishLogFile();
     ResetLog();
   }
   static void ResetLog() {
-    if (logFile != nullptr) std::fclose(logFile);
-    logFile = nullptr;
+    if (logFile != kInvalidFileHandle) TheFileSystem().Close(logFile);
+    logFile = kInvalidFileHandle;
     logSizeRuleRun = false;
     logSink = nullptr;
     logMask = 1;
   }
 
+  SystemBackends system_;
   TempDir dir_{true};
   FakeClock clock_;
-  MemoryFileSystem files_;
+  RecordingFileSystem files_;
 };
 
 // An existing log file of the given size whose first bytes are "earlier\n".
@@ -191,6 +217,19 @@ TEST_F(LogTest, CutsMessagesLongerThan1023Characters) {
   // A short message after a long one carries nothing of it.
   LogPrint("%s", "short");
   EXPECT_EQ(received, "short");
+
+  // A cut message keeps its own line end in its 1023 characters, whether
+  // the format or an argument brings it.
+  for (const std::string end : {"\n", "\r\n", "\r"}) {
+    SCOPED_TRACE(end.size());
+    const std::string text = std::string(2000, 'y');
+    LogPrint("error     : %s%s", text.c_str(), end.c_str());
+    EXPECT_EQ(received, "error     : " + std::string(1023 - 12 - end.size(), 'y') + end);
+    LogPrint(("info      : %s" + end).c_str(), text.c_str());
+    EXPECT_EQ(received, "info      : " + std::string(1023 - 12 - end.size(), 'y') + end);
+  }
+  LogPrint("%s", (std::string(1022, 'z') + "\n").c_str());  // fits: nothing to keep
+  EXPECT_EQ(received, std::string(1022, 'z') + "\n");
 }
 
 TEST_F(LogTest, DoesNothingWithoutASink) {
@@ -218,7 +257,7 @@ TEST_F(LogTest, AppendsToAnExistingFileAndEndsTheRunWithAnEmptyLine) {
   LogPrint("info      : one\n");
   LogPrint("info      : two");
   FinishLogFile();
-  EXPECT_EQ(logFile, nullptr);
+  EXPECT_EQ(logFile, kInvalidFileHandle);
   EXPECT_EQ(ReadFileBytes(kFile),
             "earlier\n" + InTextMode(std::string(kStamp) + "info      : one\n" + kStamp + "info      : two\n"));
   FinishLogFile();  // a second close adds nothing

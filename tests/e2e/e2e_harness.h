@@ -37,11 +37,29 @@ struct InputFile {
   std::string bytes;
 };
 
+// A signal sent to the program this long after it started.
+struct TimedSignal {
+  int afterMs = 0;
+  int signal = 0;
+};
+
 struct RunOptions {
   Program program = Program::kTessaro;
   // The run is killed (and reported with timedOut) after this long.
   int timeoutMs = 120000;
+  // "NAME=value" entries the program sees besides (or instead of) the
+  // test's own environment.
+  std::vector<std::string> environment;
+  // Sent to the program (natively: the program itself; under Wine: the
+  // emulator) while it runs.
+  std::vector<TimedSignal> signals;
+  // Runs in this working directory instead of a fresh one, so that several
+  // runs share their files; SharedWorkDir() makes one.
+  std::shared_ptr<testing::TempDir> workDir;
 };
+
+// A working directory for RunOptions::workDir.
+std::shared_ptr<testing::TempDir> SharedWorkDir();
 
 class RunResult {
  public:
