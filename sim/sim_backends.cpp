@@ -9,18 +9,19 @@
 namespace tessaro {
 namespace {
 
-// Writes the state back when the run ends, after the backends came off.
-struct SaveAtEnd {
+// Ends the session (lets the controller go) when the run ends, after the
+// backends came off.
+struct EndAtEnd {
   sim::Session& session;
-  ~SaveAtEnd() { session.Save(); }
+  ~EndAtEnd() { session.End(); }
 };
 
 }  // namespace
 
-// Members end in reverse: the seams are restored, then the state is saved.
+// Members end in reverse: the seams are restored, then the run ends.
 struct SimBackends::Impl {
   sim::Session session{kVendorId};
-  SaveAtEnd saveAtEnd{session};
+  EndAtEnd endAtEnd{session};
   sim::SimHid hid{session};
   // Sleeps are traced, then slept (unless in virtual time) on the clock
   // installed before.
@@ -32,5 +33,10 @@ struct SimBackends::Impl {
 SimBackends::SimBackends() : impl_(std::make_unique<Impl>()) {}
 
 SimBackends::~SimBackends() = default;
+
+bool SimBackends::Finish() {
+  impl_->session.End();
+  return impl_->session.ok();
+}
 
 }  // namespace tessaro

@@ -9,6 +9,8 @@ namespace {
 
 bool IsOpenHandle(HidHandle handle) { return handle != 0 && handle != kInvalidHidHandle; }
 
+bool lastOpenFoundBusy = false;
+
 // An interface opened during the walk: closed on every way out unless it is
 // the one handed to the caller.
 class WalkHandle {
@@ -48,7 +50,10 @@ bool CConnectionTLC::Open() {
     return true;
   }
   HidHandle handle = kInvalidHidHandle;
+  busy = false;
+  busyHolderPid = 0;
   if (!FindDevice(handle)) {
+    if (busy) return false;
     LOG_ERROR("error     : find device failed\r\n");
     return false;
   }
@@ -79,6 +84,14 @@ bool CConnectionTLC::FindDevice(HidHandle& handle) {
     if (!hid.GetVendorId(opened.get(), vendorId)) continue;
 
     if (openParams.vendorId == vendorId && openParams.usagePage == usagePage && openParams.usage == usage) {
+      // The first match is the controller: held by another process, it is
+      // not ours to talk to, and no other collection stands in for it.
+      const HidClaim claim = hid.Claim(candidate, opened.get());
+      if (claim.outcome == HidClaim::Outcome::kBusy) {
+        busy = true;
+        busyHolderPid = claim.holderPid;
+        return false;
+      }
       LOG_DEBUG("dbg info  : Find the target device success,path of device is %ls\n", candidate.path.c_str());
       handle = opened.release();
       return true;
@@ -96,15 +109,28 @@ void CConnectionTLC::Close() {
 }
 
 bool OpenForJob(CConnectionTLC& connection) {
+  lastOpenFoundBusy = false;
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     if (connection.Open()) {
       LOG_DEBUG("dbg info  : open TLC success\n");
       return true;
+    }
+    if (connection.busy) {
+      lastOpenFoundBusy = true;
+      if (connection.busyHolderPid != 0) {
+        LOG_ERROR("error     : controller in use by another process (pid %u), nothing sent\n",
+                  static_cast<unsigned>(connection.busyHolderPid));
+      } else {
+        LOG_ERROR("error     : controller in use by another process, nothing sent\n");
+      }
+      return false;
     }
     LOG_ERROR("error     : open TLC failed\n");
     SleepMs(kOpenRetrySleepMs);
   }
   return false;
 }
+
+bool LastOpenFoundBusy() { return lastOpenFoundBusy; }
 
 }  // namespace tessaro
