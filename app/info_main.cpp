@@ -1,6 +1,6 @@
+#include "base/system.h"
 #include "info/info_command.h"
 #include "platform/hid_diagnosis_system.h"
-#include "platform/system.h"
 
 int main(int argc, char** argv) {
   tessaro::SystemBackends backends;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "transport/hid.h"
+#include "base/hid.h"
 
 namespace tessaro::info {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "base/sha256.h"
 #include "images/cfg_image.h"
 #include "images/fw_image.h"
@@ -304,7 +304,7 @@ struct ConfigAnalysis {
 void AnalyseConfig(const std::string& name, ConfigAnalysis& out) {
   out.file = ReadFileFacts(name);
   LineCapture capture;
-  const int32_t loaded = LoadCfgFile(out.image, name.c_str());
+  const int32_t loaded = out.image.LoadCfgFile(name.c_str());
   out.loaderCode = loaded;
   std::vector<std::string> lines = capture.Take();
   // The count line reports a file of fewer than two tokens and does not stop

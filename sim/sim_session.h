@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_lock.h"
+#include "base/file_lock.h"
 #include "sim/controller.h"
 #include "sim/flash.h"
 #include "sim/state.h"

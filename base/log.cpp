@@ -1,4 +1,4 @@
-#include "app/log.h"
+#include "base/log.h"
 
 #include <cstdarg>
 #include <cstring>
@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/clock.h"
-#include "platform/file.h"
+#include "base/clock.h"
+#include "base/file.h"
 
 namespace tessaro {
 
