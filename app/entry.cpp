@@ -7,6 +7,7 @@
 
 #include "app/log.h"
 #include "app/options.h"
+#include "app/run_records.h"
 #include "cmdline/cmdline.h"
 #include "update/jobs.h"
 
@@ -15,12 +16,17 @@ namespace {
 
 enum class JobKind { kNone, kFirmware, kConfiguration, kProperty };
 
-constexpr const char* kVersionText = "1.0.1.3\n";
+constexpr const char* kVersionNumber = "1.0.1.3";
 
 // The property word picks the query; a word that names none runs nothing
 // and leaves the exit code at 0.
-int32_t RunPropertyQuery(std::string property) {
-  for (char& c : property) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+std::string LowerCase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+int32_t RunPropertyQuery(const std::string& text) {
+  const std::string property = LowerCase(text);
   if (property == "pid") return ReadFwPid();
   if (property == "vid") return ReadFwVid();
   // These two are the property itself, so the exit code holds one byte.
@@ -51,6 +57,7 @@ int32_t RunTessaro(int argc, char** argv) {
   uint32_t subTypeFlag = 0x844;
 
   logSink = WriteLogLine;
+  RunRecords records(argc > 0 ? argv[0] : nullptr, kVersionNumber);
   // The C call, not std::locale(""), which throws on some runtimes when the
   // environment names a locale they lack.
   std::setlocale(LC_ALL, "");
@@ -64,17 +71,26 @@ int32_t RunTessaro(int argc, char** argv) {
   const bool file = options.isSet("file");
   const bool prop = options.isSet("prop");
   const bool version = options.isSet("version");
+  RecordedOptions recorded;
+  recorded.firmware = firmware;
+  recorded.config = config;
+  if (prop) recorded.prop = options.value<std::string>("prop");
+  if (file) recorded.file = options.value<std::string>("file");
+  recorded.ignoreVer = options.isSet("ignoreVer");
+  if (options.isSet("flag")) recorded.flag = static_cast<uint32_t>(options.value<int32_t>("flag"));
+  recorded.debug = options.isSet("debug");
+  records.SetOptions(recorded);
 
   // The refusals below print straight to the console: they run before any
   // job, so they neither open nor touch the log file.
   if (argc < 2 || !(firmware || config || file || prop || version)) {
     std::printf("invalid parameters,for help --help or -?\n");
-    return 1;
+    return records.Refused(1, "invalid parameters,for help --help or -?");
   }
   if ((firmware || config) && !file) std::printf("file name is NULL\n");
   if (firmware && config) {
     std::printf("Firmware and config can't be upgraded at the same time");
-    return 1;
+    return records.Refused(1, "Firmware and config can't be upgraded at the same time");
   }
 
   const bool ignoreVersion = options.isSet("ignoreVer");
@@ -92,32 +108,35 @@ int32_t RunTessaro(int argc, char** argv) {
     std::printf("firmware update sub type flag:0x%x", subTypeFlag);
   }
   if (version) {
-    std::printf("%s", kVersionText);
+    std::printf("%s\n", kVersionNumber);
     return 0;
   }
   if (!file && !prop) {
     std::printf("file name is NULL\n");
-    return -1;
+    return records.Refused(-1, "file name is NULL");
   }
 
   int32_t result = 0;
   switch (job) {
     case JobKind::kFirmware:
+      records.SetJob(RecordedJob::kFirmware, "");
       std::printf("update firmware, file name:%s\n", fileName.c_str());
       result = UpdateFw(fileName.c_str(), ignoreVersion, subTypeFlag);
       break;
     case JobKind::kConfiguration:
+      records.SetJob(RecordedJob::kConfig, "");
       std::printf("update configuration, file name:%s\n", fileName.c_str());
       result = UpdateCfg(fileName.c_str(), ignoreVersion);
       break;
     case JobKind::kProperty:
+      records.SetJob(RecordedJob::kQuery, LowerCase(propertyText));
       result = RunPropertyQuery(propertyText);
       break;
     case JobKind::kNone:
       break;
   }
   FinishLogFile();
-  return result;
+  return records.Finish(result);
 }
 
 }  // namespace tessaro

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/run_record.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 
@@ -56,6 +57,7 @@ void WriteLogLine(const char* text) {
   // The console copy comes first, so a message is seen even when the file fails.
   std::fputs(text, stdout);
   std::fflush(stdout);
+  NoteMessage(text);
 
   const UtcTime now = TheClock().NowUtc();
   char timestamp[28];

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "sim/hex.h"
+#include "base/trace.h"
 #include "transport/registers.h"
 
 namespace tessaro::sim {
@@ -28,9 +28,6 @@ std::wstring CollectionPath(uint32_t number) {
   return std::wstring(text, text + std::char_traits<char>::length(text));
 }
 
-// Paths are plain ASCII; the trace is bytes.
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 }  // namespace
 
 void SimHid::Begin() {
@@ -45,7 +42,7 @@ void SimHid::Begin() {
 
 std::unique_ptr<HidWalk> SimHid::BeginWalk() {
   Begin();
-  session_.Trace("walk");
+  session_.Trace(trace::Walk());
   const bool hideMatching = [&] {
     uint32_t& openFailures = session_.state().faults.openFailures;
     if (openFailures == 0) return false;
@@ -67,7 +64,7 @@ bool SimHid::Open(const HidInterface& interface, HidHandle& out) {
     if (collections_[i].path != interface.path) continue;
     out = nextHandle_++;
     openHandles_[out] = i;
-    session_.Trace("open " + Narrow(interface.path));
+    session_.Trace(trace::Open(interface.path));
     return true;
   }
   return Fail(kErrorFileNotFound);
@@ -98,7 +95,7 @@ bool SimHid::SetOutputReport(HidHandle handle, const Report& report) {
   Begin();
   const Collection* collection = Find(handle);
   if (collection == nullptr || !collection->matching) {
-    session_.Trace("out-failed " + ToHex(report, kReportLengthBytes));
+    session_.Trace(trace::Out(report, kReportLengthBytes, false));
     // The digitizer collection has no report of this ID.
     return Fail(collection == nullptr ? kErrorInvalidHandle : kErrorInvalidParameter);
   }
@@ -109,7 +106,7 @@ bool SimHid::GetInputReport(HidHandle handle, Report& report) {
   Begin();
   const Collection* collection = Find(handle);
   if (collection == nullptr || !collection->matching) {
-    session_.Trace("in-failed");
+    session_.Trace(trace::InFailed());
     return Fail(collection == nullptr ? kErrorInvalidHandle : kErrorInvalidParameter);
   }
   return session_.controller().FetchInput(report) || Fail(kErrorGenFailure);
@@ -122,7 +119,7 @@ void SimHid::Close(HidHandle handle) {
     Fail(kErrorInvalidHandle);
     return;
   }
-  session_.Trace("close " + Narrow(collection->path));
+  session_.Trace(trace::Close(collection->path));
   openHandles_.erase(handle);
 }
 

@@ -2,11 +2,11 @@
 // One run of the simulator: its state, flash and controller, loaded at the
 // first use of the simulated HID layer, and the trace file.
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "base/trace.h"
 #include "sim/controller.h"
 #include "sim/flash.h"
 #include "sim/state.h"
@@ -35,14 +35,11 @@ class Session {
   void Save();
 
  private:
-  void WriteTraceLine(const std::string& line);
-
   uint16_t buildVendorId_;
   State state_;
   Flash flash_;
   std::unique_ptr<Controller> controller_;
-  std::ofstream trace_;
-  bool traceFailed_ = false;
+  trace::File trace_;
   std::vector<std::string> earlyLines_;
 };
 

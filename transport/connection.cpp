@@ -1,6 +1,7 @@
 #include "transport/connection.h"
 
 #include "app/log.h"
+#include "base/run_record.h"
 #include "platform/clock.h"
 #include "transport/registers.h"
 
@@ -100,6 +101,7 @@ void CConnectionTLC::Close() {
 bool OpenForJob(CConnectionTLC& connection) {
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     if (connection.Open()) {
+      NoteOpened();
       if (logMask & kLogDebug) LogPrint("dbg info  : open TLC success\n");
       return true;
     }

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "app/log.h"
+#include "base/run_record.h"
 #include "transport/connection.h"
 #include "transport/registers.h"
 #include "transport/report.h"
@@ -108,6 +109,7 @@ int32_t CConnectionTLC::SetBasicProperties() {
       std::memcpy(vid, block + 4, 4);
       vid[4] = 0;
       sensorId = static_cast<uint8_t>(block[10] & 0x0F);
+      NoteVersionBlock(pid, vid, sensorId);
       return 0;
     }
     if (logMask & kLogError) LogPrint("error     : Failed read VERSION, retry=%d\n", retry);

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "app/log.h"
+#include "base/run_record.h"
 #include "platform/clock.h"
 #include "transport/registers.h"
 #include "update/job_connection.h"
@@ -99,7 +100,7 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
   // A failed read leaves zeros: version 0 with an intact head, so any file
   // from version 1 on is sent to a controller whose head cannot be read.
   uint8_t head[kHeadBufferBytes] = {};
-  connection.ReadRegister(reg::kConfigAddr, head, reg::kConfigHeadBytes);
+  if (connection.ReadRegister(reg::kConfigAddr, head, reg::kConfigHeadBytes) >= 0) NoteConfigHead(head);
   LogHead("dbg info  : befor update cfg\n", head);
   const uint8_t chipVersion = head[0];
   if (!HeadIntact(head)) {
@@ -111,8 +112,10 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
     if (logMask & kLogError) {
       LogPrint("error     : Failed read cfg file:%s, ret:%d\n", cfg_name != nullptr ? cfg_name : "(null)", loaded);
     }
+    NoteOutcome(RunOutcome::kRefusedFile);
     return -2;
   }
+  NoteConfigImage(image.version);
   if (logMask & kLogDebug) LogPrint("dbg info  : cfg_image Initialize success\n");
 
   if ((image.version & 0x80) == 0) {
@@ -127,6 +130,7 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
           "version:%d,cfg file version:%d\n",
           chipVersion, image.version);
     }
+    NoteOutcome(RunOutcome::kNotNeededVersion);
     return -6;
   }
 
@@ -142,7 +146,7 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
     if (logMask & kLogDebug) LogPrint("dbg info  : Update cfg Complete\n");
     SleepMs(kAfterAttemptSleepMs);
     // A failed read leaves the earlier head in place.
-    connection.ReadRegister(reg::kConfigAddr, head, reg::kConfigHeadBytes);
+    if (connection.ReadRegister(reg::kConfigAddr, head, reg::kConfigHeadBytes) >= 0) NoteConfigHead(head);
     LogHead("dbg info  : after update cfg\n", head);
     if (!HeadIntact(head)) {
       if (logMask & kLogError) LogPrint("error     : cfg from chip checksum error!");

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/log.h"
+#include "base/run_record.h"
 #include "platform/clock.h"
 #include "transport/registers.h"
 #include "update/job_connection.h"
@@ -252,8 +253,10 @@ int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) 
     if (logMask & kLogError) {
       LogPrint("error     : Failed read firmware file:%s, ret:%d\n", fw_name != nullptr ? fw_name : "(null)", loaded);
     }
+    NoteOutcome(RunOutcome::kRefusedFile);
     return -2;
   }
+  NoteFirmwareImage(image.pid, image.vid);
   if (logMask & kLogDebug) LogPrint("dbg info  : fw_image Initialize success\n");
 
   if (!ignoreVersion) {
@@ -262,11 +265,13 @@ int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) 
         LogPrint("error     : PID mismatch, PID from dev:%s, PID from fw_bin:%s\n", connection.pid, image.pid);
       }
       if (logMask & kLogInfo) LogPrint("info      : Doesn't meet the update conditions\n");
+      NoteOutcome(RunOutcome::kNotNeededOtherPid);
       return 0;
     }
     if (std::memcmp(connection.vid, image.vid, 4) == 0) {
       if (logMask & kLogInfo) LogPrint("info      : VID is equal, do not neet update\n");
       if (logMask & kLogInfo) LogPrint("info      : Doesn't meet the update conditions\n");
+      NoteOutcome(RunOutcome::kNotNeededSameVid);
       return 0;
     }
   }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "app/log.h"
+#include "base/run_record.h"
 #include "platform/clock.h"
 #include "transport/registers.h"
 #include "update/job_connection.h"
@@ -88,6 +89,7 @@ int32_t ReadCfgVersion() {
     if (logMask & kLogError) LogPrint("error     : read cfg version failed\n");
     return kCfgVersionFailure;
   }
+  NoteConfigHead(head);
   if (logMask & kLogDebug) LogPrint("dbg info  : read Fw cfg version success\n");
   if (logMask & kLogDebug) LogPrint("dbg info  : cfg Version:0x%02x\n", head[0]);
   if (logMask & kLogInfo) LogPrint("info      : CFG VER:0x%02x\n", head[0]);

@@ -1,4 +1,5 @@
 #include <csignal>
+#include <cstdio>
 
 #include "platform/linux/clock_posix.h"
 #include "platform/linux/file_posix.h"
@@ -32,5 +33,8 @@ SystemBackends::~SystemBackends() {
   InstallFileSystem(impl_->previousFiles);
   InstallClock(impl_->previousClock);
 }
+
+// rename(2) replaces the target atomically.
+bool MoveFileOver(const char* from, const char* to) { return std::rename(from, to) == 0; }
 
 }  // namespace tessaro

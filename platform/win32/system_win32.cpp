@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/file_win32.h"
 #include "platform/win32/hid_win32.h"
@@ -24,6 +26,11 @@ SystemBackends::~SystemBackends() {
   InstallHid(impl_->previousHid);
   InstallFileSystem(impl_->previousFiles);
   InstallClock(impl_->previousClock);
+}
+
+// The C library's rename refuses an existing target on Windows.
+bool MoveFileOver(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 }  // namespace tessaro
