@@ -122,6 +122,19 @@ RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputF
   for (std::string& word : command) argv.push_back(word.data());
   argv.push_back(nullptr);
   const std::string workDir = result.workDir_->path();
+  // Built before the fork: setenv is not safe between fork and exec.
+  std::vector<std::string> variables;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string variable = *entry;
+    const bool replaced = std::any_of(options.environment.begin(), options.environment.end(), [&](const auto& item) {
+      return variable.compare(0, item.first.size() + 1, item.first + "=") == 0;
+    });
+    if (!replaced) variables.push_back(variable);
+  }
+  for (const auto& [name, value] : options.environment) variables.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (std::string& variable : variables) envp.push_back(variable.data());
+  envp.push_back(nullptr);
 
   const pid_t child = fork();
   if (child < 0) throw std::runtime_error("fork failed");
@@ -135,7 +148,7 @@ RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputF
         chdir(workDir.c_str()) != 0) {
       _exit(127);
     }
-    execv(argv[0], argv.data());
+    execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   setpgid(child, child);  // also here, so the watchdog's group exists at once
@@ -154,9 +167,11 @@ RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputF
   return result;
 }
 
-RunResult RunSim(const std::vector<std::string>& args, const std::vector<InputFile>& files) {
+RunResult RunSim(const std::vector<std::string>& args, const std::vector<InputFile>& files,
+                 const std::vector<std::pair<std::string, std::string>>& environment) {
   RunOptions options;
   options.program = Program::kSim;
+  options.environment = environment;
   return RunTool(args, files, options);
 }
 

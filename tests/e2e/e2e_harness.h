@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tessaro::testing {
@@ -41,6 +42,10 @@ struct RunOptions {
   Program program = Program::kTessaro;
   // The run is killed (and reported with timedOut) after this long.
   int timeoutMs = 120000;
+  // Variables set (or replaced) in the program's environment, e.g.
+  // {"TESSARO_RESULT", "result.json"}; a relative path is the working
+  // directory's, for the Windows programs too.
+  std::vector<std::pair<std::string, std::string>> environment;
 };
 
 class RunResult {
@@ -69,7 +74,8 @@ class RunResult {
 RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputFile>& files = {},
               const RunOptions& options = {});
 // The same with tessaro-sim.
-RunResult RunSim(const std::vector<std::string>& args, const std::vector<InputFile>& files = {});
+RunResult RunSim(const std::vector<std::string>& args, const std::vector<InputFile>& files = {},
+                 const std::vector<std::pair<std::string, std::string>>& environment = {});
 
 // True when the programs under test are Windows programs.
 bool IsWindowsBuild();
