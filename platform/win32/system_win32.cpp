@@ -1,9 +1,9 @@
-#include <windows.h>
-
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/file_win32.h"
 #include "platform/win32/hid_win32.h"
 #include "platform/system.h"
+
+#include <windows.h>
 
 namespace tessaro {
 
