@@ -1,6 +1,5 @@
 #include "app/entry.h"
 
-#include <cctype>
 #include <clocale>
 #include <cstdio>
 #include <string>
@@ -20,8 +19,12 @@ constexpr const char* kVersionNumber = "1.0.1.3";
 
 // The property word picks the query; a word that names none runs nothing
 // and leaves the exit code at 0.
+// ASCII only: under a Turkish locale tolower('I') is not 'i', and
+// "sensorID" or "PID" would run nothing.
 std::string LowerCase(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
   return text;
 }
 

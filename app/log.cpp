@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <string>
 #include <filesystem>
 #include <system_error>
 
@@ -13,7 +14,7 @@ namespace tessaro {
 
 int32_t logMask = 1;
 LogSink logSink = nullptr;
-std::FILE* logFile = nullptr;
+FileHandle logFile = kInvalidFileHandle;
 bool logSizeRuleRun = false;
 
 namespace {
@@ -41,6 +42,23 @@ void ApplySizeRule() {
   }
 }
 
+// A text cut at the buffer's end would lose its line end, and the next
+// message would run on in the same line: the cut text ends with the full
+// text's own line end ("\n", "\r\n" or the progress "\r") instead.
+void KeepLineEnd(const char* format, va_list args, int fullLength) {
+  std::string full(static_cast<size_t>(fullLength) + 1, '\0');
+  std::vsnprintf(full.data(), full.size(), format, args);
+  full.pop_back();
+  size_t lineEnd = 0;
+  while (lineEnd < 2 && lineEnd < full.size()) {
+    const char c = full[full.size() - 1 - lineEnd];
+    if (c != '\n' && c != '\r') break;
+    ++lineEnd;
+  }
+  const size_t kept = sizeof messageBuffer - 1;
+  std::memcpy(messageBuffer + kept - lineEnd, full.data() + full.size() - lineEnd, lineEnd);
+}
+
 }  // namespace
 
 void LogPrint(const char* format, ...) {
@@ -48,7 +66,11 @@ void LogPrint(const char* format, ...) {
   std::memset(messageBuffer, 0, sizeof messageBuffer);
   va_list args;
   va_start(args, format);
-  std::vsnprintf(messageBuffer, sizeof messageBuffer, format, args);
+  va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(messageBuffer, sizeof messageBuffer, format, args);
+  if (length >= static_cast<int>(sizeof messageBuffer)) KeepLineEnd(format, again, length);
+  va_end(again);
   va_end(args);
   logSink(messageBuffer);
 }
@@ -65,9 +87,11 @@ void WriteLogLine(const char* text) {
                 now.day, now.hour, now.minute, now.second, now.millisecond);
 
   if (!logSizeRuleRun) ApplySizeRule();
-  if (logFile == nullptr) {
-    logFile = std::fopen(kLogFileName, "a");
-    if (logFile == nullptr) {
+  FileSystem& files = TheFileSystem();
+  if (logFile == kInvalidFileHandle) {
+    // Never waits: a FIFO without a reader is a log that cannot be opened.
+    if (!files.OpenForAppend(kLogFileName, logFile)) {
+      logFile = kInvalidFileHandle;
       if (!appendFailureReported) {
         appendFailureReported = true;
         std::fprintf(stderr, "warning: cannot open the log file %s for appending; the log goes to the console only\n",
@@ -76,16 +100,18 @@ void WriteLogLine(const char* text) {
       return;
     }
   }
-  std::fputs(timestamp, logFile);
-  std::fputs(text, logFile);
-  std::fflush(logFile);
+  std::string line = timestamp;
+  line += text;
+  // A line that cannot be written is lost to the file only: the console has it.
+  (void)files.Append(logFile, line.data(), static_cast<uint32_t>(line.size()));
 }
 
 void FinishLogFile() {
-  if (logFile == nullptr) return;
-  std::fputs("\n", logFile);
-  std::fclose(logFile);
-  logFile = nullptr;
+  if (logFile == kInvalidFileHandle) return;
+  FileSystem& files = TheFileSystem();
+  (void)files.Append(logFile, "\n", 1);
+  files.Close(logFile);
+  logFile = kInvalidFileHandle;
 }
 
 }  // namespace tessaro

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/file.h"
+
 namespace tessaro {
 
 // Bit 0: "error     : " and "info      : " lines. Bit 1: "dbg info  : " lines.
@@ -22,12 +24,14 @@ constexpr int kLogMessageBufferBytes = 1024;
 
 extern int32_t logMask;
 extern LogSink logSink;
-extern std::FILE* logFile;
+// The open log file, kInvalidFileHandle while none is open.
+extern FileHandle logFile;
 extern bool logSizeRuleRun;
 
-// Formats into the 1024-byte message buffer (longer texts are cut at 1023
-// characters) and hands the result to logSink; does nothing while no sink
-// is installed.
+// Formats into the 1024-byte message buffer and hands the result to logSink;
+// does nothing while no sink is installed. A longer text is cut to 1023
+// characters that end with its own line end, so the next line does not run
+// on.
 #if defined(__clang__)
 __attribute__((format(printf, 1, 2)))
 #elif defined(__GNUC__)
@@ -36,7 +40,9 @@ __attribute__((format(gnu_printf, 1, 2)))
 void LogPrint(const char* format, ...);
 
 // The sink of the tool: the text unchanged to standard output, then behind a
-// UTC timestamp to the log file, which it opens at the first line.
+// UTC timestamp to the log file, which it opens at the first line. Timestamp
+// and text reach the file in one write, so that runs appending at the same
+// time never split each other's lines.
 void WriteLogLine(const char* text);
 
 // End of a job run: a last "\n" into the log file if it is open, then close it.

@@ -133,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   const int32_t exitCode = RunTessaro(argc, argv.data());
   logSink = nullptr;
   logMask = 1;
-  FUZZ_CHECK(logFile == nullptr);
+  FUZZ_CHECK(logFile == kInvalidFileHandle);
   FUZZ_CHECK(exitCode == ExpectedExit(options, argc));
   return 0;
 }

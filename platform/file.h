@@ -22,6 +22,14 @@ class FileSystem {
   virtual uint32_t LastError() = 0;
   // Deletes a file named in the narrow (ANSI) encoding; callers may ignore the result.
   virtual bool Delete(const char* name) = 0;
+  // Opens a log for appending, creating it when missing, without ever
+  // waiting: a FIFO without a reader cannot be opened (with one, the log
+  // streams to it), and on Windows only a disk file can.
+  virtual bool OpenForAppend(const char* name, FileHandle& out) = 0;
+  // Appends the bytes with one write, so that the lines of processes
+  // appending to one file at the same time never mix. Text mode: on
+  // Windows every "\n" reaches the file as "\r\n".
+  virtual bool Append(FileHandle file, const char* bytes, uint32_t lengthBytes) = 0;
 };
 
 // The installed file system; returns the one installed before. nullptr

@@ -1,5 +1,6 @@
 #include "platform/clock.h"
 #include "platform/file.h"
+#include "platform/update_guard.h"
 
 namespace tessaro {
 namespace {
@@ -24,9 +25,22 @@ class NoFileSystem final : public FileSystem {
   void Close(FileHandle) override {}
   uint32_t LastError() override { return 0; }
   bool Delete(const char*) override { return false; }
+  bool OpenForAppend(const char*, FileHandle& out) override {
+    out = kInvalidFileHandle;
+    return false;
+  }
+  bool Append(FileHandle, const char*, uint32_t) override { return false; }
+};
+
+class NoUpdateGuard final : public UpdateGuard {
+ public:
+  void Begin() override {}
+  void End() override {}
 };
 
 NoClock noClock;
+NoUpdateGuard noUpdateGuard;
+UpdateGuard* installedGuard = &noUpdateGuard;
 NoFileSystem noFileSystem;
 Clock* installedClock = &noClock;
 FileSystem* installedFiles = &noFileSystem;
@@ -46,6 +60,14 @@ FileSystem& TheFileSystem() { return *installedFiles; }
 FileSystem* InstallFileSystem(FileSystem* files) {
   FileSystem* previous = installedFiles;
   installedFiles = files != nullptr ? files : &noFileSystem;
+  return previous;
+}
+
+UpdateGuard& TheUpdateGuard() { return *installedGuard; }
+
+UpdateGuard* InstallUpdateGuard(UpdateGuard* guard) {
+  UpdateGuard* previous = installedGuard;
+  installedGuard = guard != nullptr ? guard : &noUpdateGuard;
   return previous;
 }
 

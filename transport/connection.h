@@ -54,8 +54,8 @@ class CConnectionTLC {
   // dest is left as it was.
   int32_t ReadRegister(uint16_t address, uint8_t* dest, int32_t len);
   // Writes n bytes from address on, 55 per report. Returns n; -1 when n is 0
-  // or above INT32_MAX or data is null (nothing sent); -2 when a report
-  // fails (the chunks before it stay written).
+  // or above INT32_MAX, data is null, or the range runs past 0xFFFF (nothing
+  // sent); -2 when a report fails (the chunks before it stay written).
   int32_t WriteRegister(uint16_t address, const uint8_t* data, uint32_t n);
   // Reads the VERSION block into pid, vid and sensorId. 0, or -1 when not
   // open or after five failed reads in a row.

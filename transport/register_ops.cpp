@@ -1,4 +1,5 @@
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "app/log.h"
@@ -68,6 +69,9 @@ int32_t CConnectionTLC::WriteRegister(uint16_t address, const uint8_t* data, uin
   // The result carries n back as a signed count, so a larger n could only be
   // misread as a failure; and without data there is nothing to send.
   if (n == 0 || n > static_cast<uint32_t>(INT32_MAX) || data == nullptr) return -1;
+  // Chunk addresses are 16 bits: a write running past 0xFFFF would wrap onto
+  // 0x0000 and land among registers that are not its own.
+  if (uint64_t{address} + n > reg::kRegisterSpaceBytes) return -1;
 
   HidBackend& hid = TheHid();
   uint32_t offset = 0;

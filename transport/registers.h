@@ -20,6 +20,8 @@ constexpr uint8_t kDirRead = 0x01;
 // Data bytes per register-write report, and per register-read reply.
 constexpr uint32_t kWriteChunkBytes = 55;
 constexpr int32_t kMaxReadBytes = 60;
+// Addresses are 16 bits; no write may run past the last one.
+constexpr uint32_t kRegisterSpaceBytes = 0x10000;
 
 // VERSION block: PID (4 ASCII), VID (4 bytes), sensor ID in the low 4 bits of byte 10.
 constexpr uint16_t kVersionAddr = 0x8240;
@@ -28,6 +30,7 @@ constexpr int32_t kVersionBytes = 12;
 // Configuration: the head (version, two more bytes summing to 0) and the data.
 constexpr uint16_t kConfigAddr = 0x8050;
 constexpr int32_t kConfigHeadBytes = 3;
+constexpr uint32_t kConfigMaxBytes = kRegisterSpaceBytes - kConfigAddr;  // 32688
 
 // Configuration handshake register and its values.
 constexpr uint16_t kConfigCtrlAddr = 0x8040;

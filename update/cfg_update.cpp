@@ -6,6 +6,7 @@
 #include "app/log.h"
 #include "base/run_record.h"
 #include "platform/clock.h"
+#include "platform/update_guard.h"
 #include "transport/registers.h"
 #include "update/job_connection.h"
 #include "update/jobs.h"
@@ -20,6 +21,9 @@ constexpr uint32_t kAfterFinishCmdSleepMs = 80;
 constexpr int32_t kAckPollReads = 5;
 constexpr uint32_t kAckPollSleepMs = 30;
 constexpr int32_t kHeadBufferBytes = 65;
+// The job's own refusal of a configuration that cannot fit between 0x8050
+// and the last register address.
+constexpr int32_t kCfgTooLong = -8;
 
 bool HeadIntact(const uint8_t* head) { return static_cast<uint8_t>(head[0] + head[1] + head[2]) == 0; }
 
@@ -89,6 +93,9 @@ int32_t DownloadCfg(CConnectionTLC& connection, const CfgImage& image) {
 }
 
 int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
+  // First of all, so that the window closes only after the controller has
+  // been closed and the image released.
+  UpdateWindow window;
   // Declared before the connection, so that the connection is closed before
   // the image is released, on every way out.
   CfgImage image;
@@ -115,6 +122,15 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
     NoteOutcome(RunOutcome::kRefusedFile);
     return -2;
   }
+  // Past 0xFFFF the register addresses wrap: the tail would overwrite the
+  // handshake and the firmware's own registers.
+  if (image.length > reg::kConfigMaxBytes) {
+    if (logMask & kLogError) {
+      LogPrint("error     : cfg too long, len:%u, at most:%u\n", image.length, reg::kConfigMaxBytes);
+    }
+    NoteOutcome(RunOutcome::kRefusedFile);
+    return kCfgTooLong;
+  }
   NoteConfigImage(image.version);
   if (logMask & kLogDebug) LogPrint("dbg info  : cfg_image Initialize success\n");
 
@@ -134,6 +150,9 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
     return -6;
   }
 
+  // From the handshake on, an interrupted run would leave the controller
+  // with part of a configuration.
+  window.Open();
   int32_t result = -1;
   bool succeeded = false;
   for (int32_t attempt = 0; attempt < kDownloadAttempts && !succeeded; ++attempt) {

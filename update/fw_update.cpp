@@ -6,6 +6,7 @@
 #include "app/log.h"
 #include "base/run_record.h"
 #include "platform/clock.h"
+#include "platform/update_guard.h"
 #include "transport/registers.h"
 #include "update/job_connection.h"
 #include "update/jobs.h"
@@ -70,12 +71,16 @@ int32_t SendModeCommand(CConnectionTLC& connection, uint8_t command) {
   return connection.WriteReport(report, kModeCommandBytes);
 }
 
+bool Selected(uint32_t subTypeFlag, uint8_t type) { return ((subTypeFlag >> (type % 32)) & 1) != 0; }
+
 // Whether the table and every entry's data lie inside the image, and every
-// entry's flash range fits the 24 address bits a load-flash command names
-// (past them the command's address would wrap onto the start of flash).
-// The loader refuses a table that does not fit; the walk checks again so
-// that it never reads outside an image, whoever built it. Logs the reason.
-bool SubTableFits(const FwImage& image) {
+// selected entry's flash range fits the 24 address bits a load-flash command
+// names (past them the command's address would wrap onto the start of
+// flash); an entry the mask skips is never written, so its range does not
+// matter. The loader refuses a table that does not fit; the walk checks
+// again so that it never reads outside an image, whoever built it. Logs the
+// reason.
+bool SubTableFits(const FwImage& image, uint32_t subTypeFlag) {
   if (image.length < kFwDataOffset || image.data[kFwCountOffset] > kFwMaxEntries) {
     if (logMask & kLogError) LogPrint("error     : sub fw table does not fit the image\n");
     return false;
@@ -89,7 +94,7 @@ bool SubTableFits(const FwImage& image) {
       if (logMask & kLogError) LogPrint("error     : sub fw table does not fit the image\n");
       return false;
     }
-    if (uint64_t{entry.flashAddress} * 256 + entry.length > kFlashAddressLimit) {
+    if (Selected(subTypeFlag, entry.type) && uint64_t{entry.flashAddress} * 256 + entry.length > kFlashAddressLimit) {
       if (logMask & kLogError) {
         LogPrint("error     : sub fw past the end of flash, type:0x%02x, addr=0x%x, len=%d(Byte)\n", entry.type,
                  entry.flashAddress, static_cast<int32_t>(entry.length));
@@ -98,6 +103,17 @@ bool SubTableFits(const FwImage& image) {
     }
   }
   return true;
+}
+
+// The marks the table walk would set with this mask: selection by the type
+// modulo 32, marks only for the exact types. The table has been checked.
+void PlannedKinds(const FwImage& image, uint32_t subTypeFlag, bool (&written)[kKindCount]) {
+  const uint32_t count = image.data[kFwCountOffset];
+  for (uint32_t i = 0; i < count; ++i) {
+    const FwSubEntry entry = image.SubEntry(i);
+    const int kind = KindOfType(entry.type);
+    if (Selected(subTypeFlag, entry.type) && kind >= 0) written[kind] = true;
+  }
 }
 
 // Polls 0x5095 until the controller reports its patch mode.
@@ -128,7 +144,7 @@ int32_t WriteSubFirmwares(CConnectionTLC& connection, const FwImage& image, uint
   uint32_t dataOffset = kFwDataOffset;
   for (uint32_t i = 0; i < count; ++i) {
     const FwSubEntry entry = image.SubEntry(i);
-    if (((subTypeFlag >> (entry.type % 32)) & 1) == 0) {
+    if (!Selected(subTypeFlag, entry.type)) {
       if (logMask & kLogDebug) {
         LogPrint("dbg info  : Sub firmware type does not math,sub_fw_num:%d, type:0x%02x\n", static_cast<int32_t>(i),
                  entry.type);
@@ -156,20 +172,26 @@ int32_t WriteSubFirmwares(CConnectionTLC& connection, const FwImage& image, uint
   return 0;
 }
 
-// The needed kinds fail the attempt; the optional ones are only noted.
-bool NeededKindsWritten(const bool (&written)[kKindCount]) {
+// The first needed kind not written, with its line; false when all were.
+bool NeededKindMissing(const bool (&written)[kKindCount]) {
   if (!written[kKv30]) {
     if (logMask & kLogError) LogPrint("error     : KV30 didn't been update\n");
-    return false;
+    return true;
   }
   if (!written[kQ5]) {
     if (logMask & kLogError) LogPrint("error     : Q5 didn't been update\n");
-    return false;
+    return true;
   }
   if (!written[kShortTest]) {
     if (logMask & kLogError) LogPrint("error     : Short test code didn't been update\n");
-    return false;
+    return true;
   }
+  return false;
+}
+
+// The needed kinds fail the attempt; the optional ones are only noted.
+bool NeededKindsWritten(const bool (&written)[kKindCount]) {
+  if (NeededKindMissing(written)) return false;
   if (!written[kSmallSys] && (logMask & kLogDebug)) LogPrint("dbg info  : small sys didn't been update\n");
   if (!written[kBootCode] && (logMask & kLogDebug)) LogPrint("dbg info  : boot code didn't been update\n");
   return true;
@@ -197,7 +219,7 @@ int32_t RestartController(CConnectionTLC& connection) {
 int32_t DownloadFw(CConnectionTLC& connection, const FwImage& image, uint32_t subTypeFlag) {
   // An image whose table runs outside it, or outside the flash, never
   // reaches the controller, not even as a switch to patch mode.
-  if (image.valid && image.data && !SubTableFits(image)) return -4;
+  if (image.valid && image.data && !SubTableFits(image, subTypeFlag)) return -4;
 
   bool written[kKindCount] = {};
   if (logMask & kLogDebug) LogPrint("dbg info  : start switch\n");
@@ -232,6 +254,9 @@ int32_t DownloadFw(CConnectionTLC& connection, const FwImage& image, uint32_t su
 }
 
 int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) {
+  // First of all, so that the window closes only after the controller has
+  // been closed and the image released.
+  UpdateWindow window;
   // Declared before the connection, so that the connection is closed before
   // the image is released, on every way out.
   FwImage image;
@@ -276,6 +301,24 @@ int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) 
     }
   }
 
+  // Whether an attempt can succeed is known from the image and the mask
+  // alone: an image that cannot be written whole, or that lacks a kind the
+  // controller needs, is refused once, before the controller is switched
+  // to its update program, instead of failing every attempt half-written.
+  if (!SubTableFits(image, subTypeFlag)) {
+    NoteOutcome(RunOutcome::kRefusedFile);
+    return -4;
+  }
+  bool planned[kKindCount] = {};
+  PlannedKinds(image, subTypeFlag, planned);
+  if (NeededKindMissing(planned)) {
+    NoteOutcome(RunOutcome::kRefusedFile);
+    return -1;
+  }
+
+  // From the switch to patch mode on, the controller must not be left
+  // half-written by an interrupted run.
+  window.Open();
   int32_t result = -1;
   for (int32_t attempt = 0; attempt < kDownloadAttempts; ++attempt) {
     result = DownloadFw(connection, image, subTypeFlag);

@@ -63,4 +63,36 @@ uint32_t PosixFileSystem::LastError() { return static_cast<uint32_t>(errno); }
 // so a folder at the log path cannot be taken for an oversized log.
 bool PosixFileSystem::Delete(const char* name) { return name != nullptr && ::unlink(name) == 0; }
 
+bool PosixFileSystem::OpenForAppend(const char* name, FileHandle& out) {
+  out = kInvalidFileHandle;
+  if (name == nullptr) {
+    errno = EINVAL;
+    return false;
+  }
+  // O_NONBLOCK only for the open: a FIFO without a reader fails at once
+  // (ENXIO) instead of holding the job, and the controller, until one comes.
+  const int fd = ::open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) return false;
+  // Once open, writes wait as usual, so that a slow reader loses nothing.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  out = fd;
+  return true;
+}
+
+bool PosixFileSystem::Append(FileHandle file, const char* bytes, uint32_t lengthBytes) {
+  // O_APPEND puts one write at the end as a whole; the loop only continues
+  // what a pipe or a signal cut short.
+  uint32_t done = 0;
+  while (done < lengthBytes) {
+    const ssize_t wrote = ::write(static_cast<int>(file), bytes + done, lengthBytes - done);
+    if (wrote < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<uint32_t>(wrote);
+  }
+  return true;
+}
+
 }  // namespace tessaro

@@ -11,6 +11,8 @@ class PosixFileSystem final : public FileSystem {
   void Close(FileHandle file) override;
   uint32_t LastError() override;
   bool Delete(const char* name) override;
+  bool OpenForAppend(const char* name, FileHandle& out) override;
+  bool Append(FileHandle file, const char* bytes, uint32_t lengthBytes) override;
 };
 
 }  // namespace tessaro

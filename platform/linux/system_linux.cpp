@@ -4,6 +4,7 @@
 #include "platform/linux/clock_posix.h"
 #include "platform/linux/file_posix.h"
 #include "platform/linux/hid_hidraw.h"
+#include "platform/linux/update_guard_posix.h"
 #include "platform/system.h"
 
 namespace tessaro {
@@ -15,6 +16,8 @@ struct SystemBackends::Impl {
   Clock* previousClock = nullptr;
   FileSystem* previousFiles = nullptr;
   HidBackend* previousHid = nullptr;
+  PosixUpdateGuard guard;
+  UpdateGuard* previousGuard = nullptr;
 };
 
 SystemBackends::SystemBackends() : impl_(std::make_unique<Impl>()) {
@@ -26,9 +29,11 @@ SystemBackends::SystemBackends() : impl_(std::make_unique<Impl>()) {
   impl_->previousClock = InstallClock(&impl_->clock);
   impl_->previousFiles = InstallFileSystem(&impl_->files);
   impl_->previousHid = InstallHid(&impl_->hid);
+  impl_->previousGuard = InstallUpdateGuard(&impl_->guard);
 }
 
 SystemBackends::~SystemBackends() {
+  InstallUpdateGuard(impl_->previousGuard);
   InstallHid(impl_->previousHid);
   InstallFileSystem(impl_->previousFiles);
   InstallClock(impl_->previousClock);

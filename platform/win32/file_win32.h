@@ -1,4 +1,6 @@
 #pragma once
+#include <map>
+
 #include "platform/file.h"
 
 namespace tessaro {
@@ -11,6 +13,16 @@ class Win32FileSystem final : public FileSystem {
   void Close(FileHandle file) override;
   uint32_t LastError() override;
   bool Delete(const char* name) override;
+  bool OpenForAppend(const char* name, FileHandle& out) override;
+  bool Append(FileHandle file, const char* bytes, uint32_t lengthBytes) override;
+
+ private:
+  // Keeps GetLastError of the call that failed; always false.
+  bool Fail();
+  uint32_t lastError_ = 0;
+  // The mutex that every process appending to the same file shares, per
+  // handle opened by OpenForAppend.
+  std::map<FileHandle, void*> appendLocks_;
 };
 
 }  // namespace tessaro

@@ -116,7 +116,7 @@ bool Win32HidBackend::Open(const HidInterface& target, HidHandle& out) {
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
     out = kInvalidHidHandle;
-    return false;
+    return Fail();
   }
   out = reinterpret_cast<HidHandle>(handle);
   return true;
@@ -124,7 +124,7 @@ bool Win32HidBackend::Open(const HidInterface& target, HidHandle& out) {
 
 bool Win32HidBackend::GetCaps(HidHandle handle, uint16_t& usagePage, uint16_t& usage) {
   PreparsedData preparsed;
-  if (!HidD_GetPreparsedData(ToHandle(handle), preparsed.out())) return false;
+  if (!HidD_GetPreparsedData(ToHandle(handle), preparsed.out())) return Fail();
   // A failed HidP_GetCaps leaves the caps zeroed, which match nothing.
   HIDP_CAPS caps = {};
   HidP_GetCaps(preparsed.get(), &caps);
@@ -136,7 +136,7 @@ bool Win32HidBackend::GetCaps(HidHandle handle, uint16_t& usagePage, uint16_t& u
 bool Win32HidBackend::GetVendorId(HidHandle handle, uint16_t& vendorId) {
   HIDD_ATTRIBUTES attributes = {};
   attributes.Size = sizeof(attributes);
-  if (!HidD_GetAttributes(ToHandle(handle), &attributes)) return false;
+  if (!HidD_GetAttributes(ToHandle(handle), &attributes)) return Fail();
   vendorId = attributes.VendorID;
   return true;
 }
@@ -145,15 +145,22 @@ bool Win32HidBackend::SetOutputReport(HidHandle handle, const Report& report) {
   // The call takes a writable buffer; hand it a copy.
   Report copy;
   std::memcpy(copy, report, sizeof(Report));
-  return HidD_SetOutputReport(ToHandle(handle), copy, kReportLengthBytes) != FALSE;
+  return HidD_SetOutputReport(ToHandle(handle), copy, kReportLengthBytes) != FALSE || Fail();
 }
 
 bool Win32HidBackend::GetInputReport(HidHandle handle, Report& report) {
-  return HidD_GetInputReport(ToHandle(handle), report, kReportLengthBytes) != FALSE;
+  return HidD_GetInputReport(ToHandle(handle), report, kReportLengthBytes) != FALSE || Fail();
 }
 
 void Win32HidBackend::Close(HidHandle handle) { CloseHandle(ToHandle(handle)); }
 
-uint32_t Win32HidBackend::LastError() { return static_cast<uint32_t>(GetLastError()); }
+bool Win32HidBackend::Fail() {
+  lastError_ = static_cast<uint32_t>(GetLastError());
+  return false;
+}
+
+// Taken at the call that failed: a message about it may first open the log
+// file, which overwrites GetLastError.
+uint32_t Win32HidBackend::LastError() { return lastError_; }
 
 }  // namespace tessaro

@@ -14,6 +14,11 @@ class Win32HidBackend final : public HidBackend {
   bool GetInputReport(HidHandle handle, Report& report) override;
   void Close(HidHandle handle) override;
   uint32_t LastError() override;
+
+ private:
+  // Keeps GetLastError of the call that failed; always false.
+  bool Fail();
+  uint32_t lastError_ = 0;
 };
 
 }  // namespace tessaro

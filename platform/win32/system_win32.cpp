@@ -1,6 +1,7 @@
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/file_win32.h"
 #include "platform/win32/hid_win32.h"
+#include "platform/win32/update_guard_win32.h"
 #include "platform/system.h"
 
 #include <windows.h>
@@ -14,15 +15,19 @@ struct SystemBackends::Impl {
   Clock* previousClock = nullptr;
   FileSystem* previousFiles = nullptr;
   HidBackend* previousHid = nullptr;
+  Win32UpdateGuard guard;
+  UpdateGuard* previousGuard = nullptr;
 };
 
 SystemBackends::SystemBackends() : impl_(std::make_unique<Impl>()) {
   impl_->previousClock = InstallClock(&impl_->clock);
   impl_->previousFiles = InstallFileSystem(&impl_->files);
   impl_->previousHid = InstallHid(&impl_->hid);
+  impl_->previousGuard = InstallUpdateGuard(&impl_->guard);
 }
 
 SystemBackends::~SystemBackends() {
+  InstallUpdateGuard(impl_->previousGuard);
   InstallHid(impl_->previousHid);
   InstallFileSystem(impl_->previousFiles);
   InstallClock(impl_->previousClock);

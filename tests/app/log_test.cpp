@@ -9,6 +9,7 @@
 
 #include "app/log.h"
 #include "platform/file.h"
+#include "platform/system.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/temp_dir.h"
 
@@ -76,7 +77,8 @@ class StreamCapture {
   int saved_ = -1;
 };
 
-// Deletes as the platform would and remembers what it was asked to delete.
+// Deletes as the platform would and remembers what it was asked to delete;
+// the log's own file goes to the platform's file system.
 class RecordingFileSystem final : public FileSystem {
  public:
   RecordingFileSystem() : previous_(InstallFileSystem(this)) {}
@@ -90,11 +92,15 @@ class RecordingFileSystem final : public FileSystem {
     readBytes = 0;
     return false;
   }
-  void Close(FileHandle) override {}
+  void Close(FileHandle file) override { previous_->Close(file); }
   uint32_t LastError() override { return 0; }
   bool Delete(const char* name) override {
     deleted.push_back(name);
     return std::remove(name) == 0;
+  }
+  bool OpenForAppend(const char* name, FileHandle& out) override { return previous_->OpenForAppend(name, out); }
+  bool Append(FileHandle file, const char* bytes, uint32_t lengthBytes) override {
+    return previous_->Append(file, bytes, lengthBytes);
   }
 
   std::vector<std::string> deleted;
@@ -113,13 +119,14 @@ class LogTest : public ::testing::Test {
     ResetLog();
   }
   static void ResetLog() {
-    if (logFile != nullptr) std::fclose(logFile);
-    logFile = nullptr;
+    if (logFile != kInvalidFileHandle) TheFileSystem().Close(logFile);
+    logFile = kInvalidFileHandle;
     logSizeRuleRun = false;
     logSink = nullptr;
     logMask = 1;
   }
 
+  SystemBackends system_;
   TempDir dir_{true};
   FakeClock clock_;
   RecordingFileSystem files_;
@@ -214,6 +221,19 @@ TEST_F(LogTest, CutsMessagesLongerThan1023Characters) {
   // A short message after a long one carries nothing of it.
   LogPrint("%s", "short");
   EXPECT_EQ(received, "short");
+
+  // A cut message keeps its own line end in its 1023 characters, whether
+  // the format or an argument brings it.
+  for (const std::string end : {"\n", "\r\n", "\r"}) {
+    SCOPED_TRACE(end.size());
+    const std::string text = std::string(2000, 'y');
+    LogPrint("error     : %s%s", text.c_str(), end.c_str());
+    EXPECT_EQ(received, "error     : " + std::string(1023 - 12 - end.size(), 'y') + end);
+    LogPrint(("info      : %s" + end).c_str(), text.c_str());
+    EXPECT_EQ(received, "info      : " + std::string(1023 - 12 - end.size(), 'y') + end);
+  }
+  LogPrint("%s", (std::string(1022, 'z') + "\n").c_str());  // fits: nothing to keep
+  EXPECT_EQ(received, std::string(1022, 'z') + "\n");
 }
 
 TEST_F(LogTest, DoesNothingWithoutASink) {
@@ -241,7 +261,7 @@ TEST_F(LogTest, AppendsToAnExistingFileAndEndsTheRunWithAnEmptyLine) {
   LogPrint("info      : one\n");
   LogPrint("info      : two");
   FinishLogFile();
-  EXPECT_EQ(logFile, nullptr);
+  EXPECT_EQ(logFile, kInvalidFileHandle);
   EXPECT_EQ(ReadFileBytes(kFile),
             "earlier\n" + InTextMode(std::string(kStamp) + "info      : one\n" + kStamp + "info      : two\n"));
   FinishLogFile();  // a second close adds nothing

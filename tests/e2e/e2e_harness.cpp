@@ -18,6 +18,8 @@
 
 #include "tests/support/temp_dir.h"
 
+extern char** environ;
+
 namespace fs = std::filesystem;
 
 namespace tessaro::e2e {
@@ -96,9 +98,11 @@ std::string ProgramArgv0(Program program) {
   return "Z:" + path;
 }
 
+std::shared_ptr<testing::TempDir> SharedWorkDir() { return std::make_shared<testing::TempDir>(); }
+
 RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputFile>& files, const RunOptions& options) {
   RunResult result;
-  result.workDir_ = std::make_shared<testing::TempDir>();
+  result.workDir_ = options.workDir ? options.workDir : std::make_shared<testing::TempDir>();
   for (const InputFile& file : files) {
     const fs::path target = fs::path(result.workDir_->path()) / file.name;
     fs::create_directories(target.parent_path());
@@ -122,18 +126,18 @@ RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputF
   for (std::string& word : command) argv.push_back(word.data());
   argv.push_back(nullptr);
   const std::string workDir = result.workDir_->path();
-  // Built before the fork: setenv is not safe between fork and exec.
-  std::vector<std::string> variables;
+  // Built before the fork: the child may only make async-signal-safe calls.
+  std::vector<std::string> environment;
   for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string variable = *entry;
-    const bool replaced = std::any_of(options.environment.begin(), options.environment.end(), [&](const auto& item) {
-      return variable.compare(0, item.first.size() + 1, item.first + "=") == 0;
-    });
-    if (!replaced) variables.push_back(variable);
+    const std::string text = *entry;
+    const std::string name = text.substr(0, text.find('='));
+    const bool overridden = std::any_of(options.environment.begin(), options.environment.end(),
+                                        [&](const std::string& e) { return e.substr(0, e.find('=')) == name; });
+    if (!overridden) environment.push_back(text);
   }
-  for (const auto& [name, value] : options.environment) variables.push_back(name + "=" + value);
+  environment.insert(environment.end(), options.environment.begin(), options.environment.end());
   std::vector<char*> envp;
-  for (std::string& variable : variables) envp.push_back(variable.data());
+  for (std::string& entry : environment) envp.push_back(entry.data());
   envp.push_back(nullptr);
 
   const pid_t child = fork();
@@ -156,6 +160,28 @@ RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputF
   int status = 0;
   {
     Watchdog watchdog(child, options.timeoutMs);
+    // The child is reaped only after the sender has stopped, so a signal
+    // can never reach another process that took over its ID.
+    std::mutex senderMutex;
+    std::condition_variable senderWake;
+    bool exited = false;
+    std::thread sender([&] {
+      const auto start = std::chrono::steady_clock::now();
+      std::unique_lock<std::mutex> lock(senderMutex);
+      for (const TimedSignal& timed : options.signals) {
+        if (senderWake.wait_until(lock, start + std::chrono::milliseconds(timed.afterMs), [&] { return exited; })) return;
+        kill(child, timed.signal);
+      }
+    });
+    siginfo_t info{};
+    while (waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+    {
+      std::lock_guard<std::mutex> lock(senderMutex);
+      exited = true;
+    }
+    senderWake.notify_all();
+    sender.join();
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     result.timedOut = watchdog.Disarm();
@@ -168,7 +194,7 @@ RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputF
 }
 
 RunResult RunSim(const std::vector<std::string>& args, const std::vector<InputFile>& files,
-                 const std::vector<std::pair<std::string, std::string>>& environment) {
+                 const std::vector<std::string>& environment) {
   RunOptions options;
   options.program = Program::kSim;
   options.environment = environment;

@@ -21,7 +21,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace tessaro::testing {
@@ -38,15 +37,29 @@ struct InputFile {
   std::string bytes;
 };
 
+// A signal sent to the program this long after it started.
+struct TimedSignal {
+  int afterMs = 0;
+  int signal = 0;
+};
+
 struct RunOptions {
   Program program = Program::kTessaro;
   // The run is killed (and reported with timedOut) after this long.
   int timeoutMs = 120000;
-  // Variables set (or replaced) in the program's environment, e.g.
-  // {"TESSARO_RESULT", "result.json"}; a relative path is the working
-  // directory's, for the Windows programs too.
-  std::vector<std::pair<std::string, std::string>> environment;
+  // "NAME=value" entries the program sees besides (or instead of) the
+  // test's own environment.
+  std::vector<std::string> environment;
+  // Sent to the program (natively: the program itself; under Wine: the
+  // emulator) while it runs.
+  std::vector<TimedSignal> signals;
+  // Runs in this working directory instead of a fresh one, so that several
+  // runs share their files; SharedWorkDir() makes one.
+  std::shared_ptr<testing::TempDir> workDir;
 };
+
+// A working directory for RunOptions::workDir.
+std::shared_ptr<testing::TempDir> SharedWorkDir();
 
 class RunResult {
  public:
@@ -74,8 +87,9 @@ class RunResult {
 RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputFile>& files = {},
               const RunOptions& options = {});
 // The same with tessaro-sim.
+// The same with tessaro-sim, with "NAME=value" entries in its environment.
 RunResult RunSim(const std::vector<std::string>& args, const std::vector<InputFile>& files = {},
-                 const std::vector<std::pair<std::string, std::string>>& environment = {});
+                 const std::vector<std::string>& environment = {});
 
 // True when the programs under test are Windows programs.
 bool IsWindowsBuild();

@@ -22,9 +22,8 @@ namespace tessaro::e2e {
 namespace {
 
 using Json = nlohmann::json;
-using Environment = std::vector<std::pair<std::string, std::string>>;
 
-const Environment kBoth = {{"TESSARO_RESULT", "result.json"}, {"TESSARO_TRACE", "field.trace"}};
+const std::vector<std::string> kBoth = {"TESSARO_RESULT=result.json", "TESSARO_TRACE=field.trace"};
 
 // Every member of `expected` is in `actual` with the same value; objects are
 // compared member by member, so a case names only what it is about.
@@ -95,6 +94,9 @@ TEST(RunRecords, ResultFileForEveryOutcome) {
        {{"result", -2}, {"before", {{"cfgVersion", 0x84}}}}},
       {"refused-file", {"-f", "--file", "fw.bin"}, {SimState(), {"fw.bin", badChecksum}},
        {{"result", -2}, {"file", {{"size", badChecksum.size()}, {"sha256", Sha256Of(badChecksum)}}}}},
+      // A mask without Q5: refused before the controller hears of it.
+      {"refused-file", {"-f", "--file", "fw.bin", "--flag=68"}, {SimState(), SampleFirmware()},
+       {{"result", -1}, {"lastError", "error     : Q5 didn't been update"}, {"options", {{"flag", 68}}}}},
       {"refused-options", {"-f", "-c", "--file", "fw.bin"}, {},
        {{"job", nullptr}, {"result", 1}, {"lastMessage", "Firmware and config can't be upgraded at the same time"}}},
       {"refused-options", {"-f"}, {}, {{"result", -1}, {"exitCode", 255}, {"lastMessage", "file name is NULL"}}},
@@ -159,7 +161,7 @@ TEST(RunRecords, SameRunWithAndWithoutTheVariables) {
 TEST(RunRecords, UnwritablePathsWarnOnce) {
   const RunResult plain = RunSim({"-f", "--file", "fw.bin"}, {SimState(), SampleFirmware()});
   const RunResult recorded = RunSim({"-f", "--file", "fw.bin"}, {SimState(), SampleFirmware()},
-                                    {{"TESSARO_RESULT", "no/such/dir/result.json"}, {"TESSARO_TRACE", "no/such/t"}});
+                                    {"TESSARO_RESULT=no/such/dir/result.json", "TESSARO_TRACE=no/such/t"});
   EXPECT_EQ(recorded.out, plain.out);
   EXPECT_EQ(recorded.exitCode, plain.exitCode);
   EXPECT_EQ(LogFile(recorded), LogFile(plain));
@@ -185,8 +187,8 @@ TEST(RunRecords, ReaderNeverSeesAPartialResult) {
   for (int i = 0; i < 12; ++i) {
     // A long result and a short one in turn, so that a torn read would show.
     const RunResult run = i % 2 == 0 ? RunSim({"-c", "--file", "cfg.txt"}, {SimState(), SampleConfig()},
-                                              {{"TESSARO_RESULT", path}})
-                                     : RunSim({"-p", "pid"}, {SimState()}, {{"TESSARO_RESULT", path}});
+                                              {"TESSARO_RESULT=" + path})
+                                     : RunSim({"-p", "pid"}, {SimState()}, {"TESSARO_RESULT=" + path});
     EXPECT_EQ(run.err, "");
   }
   done = true;

@@ -2,6 +2,7 @@
 // decision, the handshake on the wire, the attempts and their results.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -29,6 +30,10 @@ std::vector<uint8_t> ConfigBytes(uint8_t version, uint8_t fill = 0x11) {
   std::vector<uint8_t> body{0x00, static_cast<uint8_t>(0x100 - version)};
   body.resize(18, fill);
   return BalancedCfgBytes(version, body);
+}
+
+int CountOf(const std::vector<std::string>& lines, const std::string& line) {
+  return static_cast<int>(std::count(lines.begin(), lines.end(), line));
 }
 
 class CfgUpdateTest : public ::testing::Test {
@@ -286,6 +291,29 @@ TEST_F(CfgUpdateTest, MissingFileIsFoundAfterTheHeadRead) {
   EXPECT_EQ(log.text(),
             "error     : open cfg file FAILED, cfg_name:nothing.txt\n"
             "error     : Failed read cfg file:nothing.txt, ret:-1\n");
+}
+
+TEST_F(CfgUpdateTest, ConfigurationPastTheLastAddressIsRefusedBeforeTheHandshake) {
+  // 32688 bytes end on 0xFFFF; one more would wrap onto 0x0000.
+  for (const uint32_t length : {32688u, 32689u}) {
+    SCOPED_TRACE(length);
+    ControllerDouble fresh;
+    fresh.registers[reg::kConfigAddr] = {0x84, 0x00, 0x7C};
+    MemoryFileSystem freshFiles;
+    std::vector<uint8_t> body(length - 2, 0x00);
+    body[1] = 0x7B;  // an intact head: 0x85 + 0x00 + 0x7B
+    freshFiles.files["cfg.txt"] = CfgText(BalancedCfgBytes(0x85, body));
+    LogCapture caseLog(1);
+    const int32_t result = UpdateCfg("cfg.txt", true);
+    if (length == 32688u) {
+      EXPECT_EQ(result, 0);
+      EXPECT_EQ(CountOf(fresh.Timeline(), "write 8050 [32688]"), 1);
+    } else {
+      EXPECT_EQ(result, -8);
+      EXPECT_EQ(caseLog.text(), "error     : cfg too long, len:32689, at most:32688\n");
+      EXPECT_EQ(fresh.Timeline(), (std::vector<std::string>{"walk", "open", "read 8050 -> 84007c", "close"}));
+    }
+  }
 }
 
 TEST_F(CfgUpdateTest, DownloadOfAnEmptyImageStopsAfterTheAcceptance) {

@@ -12,6 +12,7 @@
 #include "tests/support/image_builder.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/memory_files.h"
+#include "tests/support/recording_update_guard.h"
 #include "tests/update/controller_double.h"
 #include "transport/registers.h"
 #include "update/jobs.h"
@@ -215,7 +216,9 @@ struct FailingAttemptCase {
   std::string errorLine;
 };
 
-TEST_F(FwUpdateTest, AttemptsWithoutANeededKindFailThreeTimesWithoutRestart) {
+// The outcome is certain from the image and the mask: the first missing
+// kind's line, -1 once, and nothing but the VERSION read on the wire.
+TEST_F(FwUpdateTest, ImageOrMaskWithoutANeededKindIsRefusedBeforeTheSwitch) {
   FwImageSpec noSubs = UpdateSpec();
   noSubs.subs.clear();
   FwImageSpec type34 = UpdateSpec();
@@ -223,6 +226,7 @@ TEST_F(FwUpdateTest, AttemptsWithoutANeededKindFailThreeTimesWithoutRestart) {
   const std::vector<FailingAttemptCase> cases = {
       {"mask without Q5", UpdateSpec(), 0x044, "error     : Q5 didn't been update\n"},
       {"mask without the short test code", UpdateSpec(), 0x804, "error     : Short test code didn't been update\n"},
+      {"mask without KV30 and Q5", UpdateSpec(), 0x040, "error     : KV30 didn't been update\n"},
       {"count of 0", noSubs, kDefaultMask, "error     : KV30 didn't been update\n"},
       {"type 34 is written but is no KV30", type34, kDefaultMask, "error     : KV30 didn't been update\n"},
   };
@@ -232,21 +236,77 @@ TEST_F(FwUpdateTest, AttemptsWithoutANeededKindFailThreeTimesWithoutRestart) {
     UseImage(c.spec);
     LogCapture log(1);
     EXPECT_EQ(UpdateFw("fw.bin", false, c.mask), -1);
-    std::string expected;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-      expected += c.errorLine + "error     : Update fw failed, retry=" + std::to_string(attempt) + "\n";
+    EXPECT_EQ(log.text(), c.errorLine);
+    EXPECT_EQ(fresh.Timeline(), (std::vector<std::string>{"walk", "open", "read 8240 -> 545330310100000100001300",
+                                                         "close"}));
+  }
+}
+
+// Only entries the mask selects are written, so only their flash range
+// counts; a selected one past 16 MiB is refused once, before the switch.
+TEST_F(FwUpdateTest, FlashRangeCountsOnlyForSelectedEntries) {
+  FwImageSpec spec = UpdateSpec();
+  spec.subs.push_back(MakeSubFirmware(5, 300, 0xFFFF, 7));  // small sys at the end of flash
+  struct Case {
+    const char* name;
+    uint32_t mask;
+    int32_t result;
+    std::string log;
+  };
+  const std::vector<Case> cases = {
+      {"small sys skipped", kDefaultMask, 0, ""},
+      {"small sys selected", kDefaultMask | 0x20, -4,
+       "error     : sub fw past the end of flash, type:0x05, addr=0xffff, len=300(Byte)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ControllerDouble fresh;
+    UseImage(spec);
+    LogCapture log(1);
+    EXPECT_EQ(UpdateFw("fw.bin", true, c.mask), c.result);
+    const std::vector<std::string> timeline = fresh.Timeline();
+    if (c.result < 0) {
+      EXPECT_EQ(log.text(), c.log);
+      EXPECT_EQ(timeline, (std::vector<std::string>{"walk", "open", "read 8240 -> 545330310100000100001300", "close"}));
+    } else {
+      EXPECT_EQ(std::count(timeline.begin(), timeline.end(), "cmd 10"), 1);
+      EXPECT_EQ(std::count(timeline.begin(), timeline.end(), "cmd 13"), 1);
     }
-    expected += "error     : Update fw finish ERROR\n";
-    std::string text = log.text();
-    // Progress lines of the kinds that were written are not the point here.
-    for (size_t at = text.find("info      : "); at != std::string::npos; at = text.find("info      : ")) {
-      text.erase(at, text.find_first_of("\r\n", at) - at + 1);
-    }
-    EXPECT_EQ(text, expected);
-    int restarts = 0;
-    for (const auto& out : fresh.hid.DeliveredOutReports()) restarts += out[1] == reg::kCmdRestart ? 1 : 0;
-    EXPECT_EQ(restarts, 0);
-    EXPECT_EQ(fresh.clock.sleeps.back(), 200u);
+  }
+}
+
+// The window that holds interruptions off opens right before the first
+// report that changes the controller and closes after the controller is
+// closed; jobs that change nothing never open it.
+TEST_F(FwUpdateTest, UpdateWindowSpansTheChangingReportsOnly) {
+  struct Case {
+    const char* name;
+    std::function<int32_t()> job;
+    std::vector<std::string> events;
+  };
+  const std::vector<Case> cases = {
+      {"firmware update", [] { return UpdateFw("fw.bin", true, kDefaultMask); },
+       {"begin out:1 open:1", "end out:352 open:0"}},
+      {"firmware refused for a missing kind", [] { return UpdateFw("fw.bin", true, 0x44); }, {}},
+      {"firmware not needed", [] { return UpdateFw("fw.bin", false, kDefaultMask); }, {}},
+      {"configuration update", [] { return UpdateCfg("cfg.txt", false); }, {"begin out:1 open:1", "end out:7 open:0"}},
+      {"configuration not needed", [] { return UpdateCfg("cfg.txt", false); }, {}},
+      {"query", [] { return ReadFwVid(); }, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ControllerDouble fresh;
+    UseImage(UpdateSpec());
+    if (std::string(c.name) == "firmware not needed") fresh.registers[reg::kVersionAddr] = ControllerDouble::VersionBlock("TS01", {1, 0, 0, 2});
+    const uint8_t cfgVersion = std::string(c.name) == "configuration not needed" ? 0x84 : 0x85;
+    files.files["cfg.txt"] = CfgText(BalancedCfgBytes(cfgVersion, {0x00, static_cast<uint8_t>(0x100 - cfgVersion)}));
+    RecordingUpdateGuard guard([&fresh] {
+      return "out:" + std::to_string(fresh.hid.DeliveredOutReports().size()) +
+             " open:" + std::to_string(fresh.hid.OpenHandleCount());
+    });
+    LogCapture log(1);
+    c.job();
+    EXPECT_EQ(guard.events, c.events);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <string>
 
+#include "platform/win32/file_win32.h"
 #include "platform/win32/hid_win32.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_hid.h"
@@ -155,3 +156,25 @@ INSTANTIATE_TEST_SUITE_P(Win32, HidContractTest,
 
 }  // namespace
 }  // namespace tessaro::testing
+
+namespace tessaro {
+namespace {
+
+// The code in a failure's message is the failing call's own, even when the
+// log opens its file (another system call) before the message is printed.
+TEST(Win32HidTest, ErrorCodeIsTheFailingCallsOwn) {
+  Win32HidBackend hid;
+  Report report = {reg::kReportId};
+  ASSERT_FALSE(hid.SetOutputReport(0x1234, report));
+  const uint32_t atTheCall = hid.LastError();
+  EXPECT_NE(atTheCall, 0u);
+
+  Win32FileSystem files;
+  FileHandle file = kInvalidFileHandle;
+  ASSERT_FALSE(files.OpenForRead("no such file here.bin", file));
+  ASSERT_NE(files.LastError(), atTheCall);
+  EXPECT_EQ(hid.LastError(), atTheCall);
+}
+
+}  // namespace
+}  // namespace tessaro
