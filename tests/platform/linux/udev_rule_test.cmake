@@ -24,3 +24,11 @@ string(FIND "${rule}" "@" at)
 if(NOT at LESS 0)
   message(SEND_ERROR "the generated rule keeps a placeholder:\n${rule}")
 endif()
+# Both ways in: the group for line computers and service accounts, the tag
+# for the user at a desktop session.
+foreach(access "GROUP=\"plugdev\"" "MODE=\"0660\"" "TAG+=\"uaccess\"")
+  string(FIND "${rule}" "${access}" at)
+  if(at LESS 0)
+    message(SEND_ERROR "the generated rule lacks ${access}:\n${rule}")
+  endif()
+endforeach()
