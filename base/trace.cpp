@@ -81,7 +81,9 @@ File::~File() {
 void File::Open() {
   if (failed_ || file_ != nullptr) return;
   // Binary: LF line ends on every platform.
-  file_ = std::fopen(path_.c_str(), "wb");
+  std::FILE* emptied = std::fopen(path_.c_str(), "wb");
+  if (emptied == nullptr || std::fclose(emptied) != 0) return Fail();
+  file_ = std::fopen(path_.c_str(), "ab");
   if (file_ == nullptr) return Fail();
   std::setvbuf(file_, nullptr, _IOFBF, kBufferBytes);
 }
@@ -93,9 +95,13 @@ void File::Write(const std::string& line) {
   if (!written || (!IsWriteReportWithMoreToCome(line) && std::fflush(file_) != 0)) Fail();
 }
 
+void File::Flush() {
+  if (file_ != nullptr) std::fflush(file_);
+}
+
 void File::Fail() {
   failed_ = true;
-  std::fprintf(stderr, "%s: cannot be written\n", path_.c_str());
+  std::fprintf(stderr, "%s: cannot be written\n", shownName_.c_str());
 }
 
 }  // namespace tessaro::trace

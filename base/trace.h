@@ -23,18 +23,21 @@ std::string In(const uint8_t* report, size_t count);
 std::string InFailed();
 std::string Sleep(uint32_t sleepMs);
 
-// A trace file, rewritten from its first line on. It is opened at the first
-// line written, so a run that records nothing leaves any earlier file alone.
+// A trace file, emptied when it is opened and appended to from then on, so
+// that the lines of a run that another run's let through land after them
+// rather than over them. It is opened at the first line written (or by
+// Open), so a run that records nothing leaves any earlier file alone.
 // Each line reaches the file at once, except the reports of a register write
 // with more to come: a 4096-byte write is 75 reports, and a system call for
 // each would cost more than all the tool's own work. So the file is whole
 // whenever no write is under way, and a run that ends abruptly loses at most
 // the reports of the write it was in the middle of. A file that cannot be
-// written is reported once on standard error ("PATH: cannot be written") and
-// then left alone.
+// written is reported once on standard error ("NAME: cannot be written", NAME
+// being the path unless another is given) and then left alone.
 class File {
  public:
-  explicit File(std::string path) : path_(std::move(path)) {}
+  explicit File(std::string path) : path_(std::move(path)), shownName_(path_) {}
+  File(std::string path, std::string shownName) : path_(std::move(path)), shownName_(std::move(shownName)) {}
   ~File();
   File(const File&) = delete;
   File& operator=(const File&) = delete;
@@ -42,11 +45,15 @@ class File {
   // Opens (and empties) the file now if no line has done so yet.
   void Open();
   void Write(const std::string& line);
+  // Hands everything written so far to the system, for a process about to
+  // end without its destructors.
+  void Flush();
 
  private:
   void Fail();
 
   std::string path_;
+  std::string shownName_;
   std::FILE* file_ = nullptr;
   bool failed_ = false;
 };

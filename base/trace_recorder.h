@@ -26,6 +26,8 @@ class TracingHid final : public HidBackend {
   bool GetVendorId(HidHandle handle, uint16_t& vendorId) override { return inner_.GetVendorId(handle, vendorId); }
   bool SetOutputReport(HidHandle handle, const Report& report) override;
   bool GetInputReport(HidHandle handle, Report& report) override;
+  // Not an event of the wire, but the lock must be the inner backend's.
+  HidClaim Claim(const HidInterface& interface, HidHandle handle) override { return inner_.Claim(interface, handle); }
   void Close(HidHandle handle) override;
   uint32_t LastError() override { return inner_.LastError(); }
 

@@ -26,20 +26,6 @@ std::string Dec(uint32_t value) { return std::to_string(value); }
 
 uint16_t Word(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
 
-template <typename Key>
-bool UseUp(std::map<Key, uint32_t>& counters, Key key) {
-  auto it = counters.find(key);
-  if (it == counters.end() || it->second == 0) return false;
-  --it->second;
-  return true;
-}
-
-bool UseUp(uint32_t& counter) {
-  if (counter == 0) return false;
-  --counter;
-  return true;
-}
-
 // True when `address` lies in the run of `length` bytes from `start`,
 // addresses wrapping at 16 bits as in a report.
 bool Covers(uint16_t start, uint16_t length, uint16_t address) {
@@ -266,12 +252,16 @@ void Controller::WriteHandshake(const uint8_t* data, size_t count) {
     if (!downloadOpen_) return Offence("finish command 0x83 without an open download");
     downloadOpen_ = false;
     if (!Arm(configCtrl_, Ack::kCfgFinish, reg::kConfigFinished)) return download_.clear();
-    if (!UseUp(state_.faults.keepConfig)) state_.config = std::move(download_);
+    if (!UseUp(state_.faults.keepConfig)) {
+      state_.config = std::move(download_);
+      stateChanged_ = true;
+    }
     download_.clear();
     if (UseUp(state_.faults.corruptHead)) {
       // The head then sums to 1, never to 0.
       if (state_.config.size() < reg::kConfigHeadBytes) state_.config.resize(reg::kConfigHeadBytes, 0);
       state_.config[2] = static_cast<uint8_t>(1 - state_.config[0] - state_.config[1]);
+      stateChanged_ = true;
     }
     return;
   }
@@ -289,7 +279,7 @@ void Controller::WriteConfiguration(uint16_t address, const uint8_t* data, size_
 }
 
 void Controller::WriteChunkBuffer(uint16_t address, const uint8_t* data, size_t count) {
-  if (mode_ != Mode::kUpdateProgram) return Offence("write to " + Hex4(address) + " outside the update program");
+  if (state_.mode != Mode::kUpdateProgram) return Offence("write to " + Hex4(address) + " outside the update program");
   const size_t offset = address - reg::kChunkBufferAddr;
   if (offset + count > reg::kFlashChunkBytes) {
     return Offence("write at " + Hex4(address) + " runs past the chunk buffer");
@@ -309,11 +299,11 @@ void Controller::OnModeCommand(const ReportBytes& report) {
       if (Arm(patchState_, Ack::kPatch, reg::kPatchReady)) SetMode(Mode::kPatch);
       break;
     case reg::kCmdStartUpdate:
-      if (mode_ != Mode::kPatch) return Violation("start update (0x11) outside patch mode");
+      if (state_.mode != Mode::kPatch) return Violation("start update (0x11) outside patch mode");
       SetMode(Mode::kUpdateProgram);
       break;
     default:
-      if (mode_ != Mode::kUpdateProgram) return Violation("restart (0x13) outside the update program");
+      if (state_.mode != Mode::kUpdateProgram) return Violation("restart (0x13) outside the update program");
       Restart();
       break;
   }
@@ -323,7 +313,7 @@ void Controller::OnLoadFlash(const ReportBytes& report) {
   if (!std::equal(std::begin(kLoadFlashFrame), std::end(kLoadFlashFrame), report + 2)) {
     return Violation("command 0x12 malformed: bytes 2 to 4 are " + ToHex(report + 2, 3) + ", expected 000006");
   }
-  if (mode_ != Mode::kUpdateProgram) return Violation("load flash (0x12) outside the update program");
+  if (state_.mode != Mode::kUpdateProgram) return Violation("load flash (0x12) outside the update program");
   const uint16_t length = Word(report + 5);
   const uint32_t flashAddress = static_cast<uint32_t>(Word(report + 7)) << 8;
   const uint16_t checksum = Word(report + 9);
@@ -358,6 +348,7 @@ void Controller::Restart() {
       state_.pid[i] = flash_.Read(state_.identityAddress + i);
       state_.vid[i] = flash_.Read(state_.identityAddress + 4 + i);
     }
+    stateChanged_ = true;
   }
   SetMode(Mode::kNormal);
   patchState_ = AckRegister{};
@@ -368,7 +359,8 @@ void Controller::Restart() {
 }
 
 void Controller::SetMode(Mode mode) {
-  mode_ = mode;
+  if (state_.mode != mode) stateChanged_ = true;
+  state_.mode = mode;
   chunkBuffer_.clear();
 }
 

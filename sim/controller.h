@@ -41,8 +41,6 @@ constexpr size_t kReportBytes = 65;
 using ReportBytes = uint8_t[kReportBytes];
 using TraceSink = std::function<void(const std::string& line)>;
 
-enum class Mode { kNormal, kPatch, kUpdateProgram };
-
 class Controller {
  public:
   // The controller works on `state` and `flash` (its identity, configuration
@@ -57,7 +55,17 @@ class Controller {
   // entry. False when the fetch fails (a fault, or another report ID).
   bool FetchInput(ReportBytes& report);
 
-  Mode mode() const { return mode_; }
+  Mode mode() const { return state_.mode; }
+
+  // Whether the state (mode, identity, configuration, a fault's count)
+  // changed since the last call: what has to be saved after an event.
+  // Flash keeps its own record of what changed.
+  void MarkStateChanged() { stateChanged_ = true; }
+  bool TakeStateChanged() {
+    const bool changed = stateChanged_;
+    stateChanged_ = false;
+    return changed;
+  }
 
  private:
   struct AckRegister {
@@ -92,6 +100,12 @@ class Controller {
   void SetMode(Mode mode);
 
   bool Arm(AckRegister& target, Ack ack, uint8_t value);
+  bool UseUp(Counter& counter) { return sim::UseUp(counter, stateChanged_); }
+  template <typename Key>
+  bool UseUp(std::map<Key, Counter>& counters, Key key) {
+    const auto it = counters.find(key);
+    return it != counters.end() && UseUp(it->second);
+  }
   uint8_t ByteAt(uint16_t address) const;
 
   void Trace(const std::string& line) const;
@@ -102,7 +116,7 @@ class Controller {
   State& state_;
   Flash& flash_;
   TraceSink trace_;
-  Mode mode_ = Mode::kNormal;
+  bool stateChanged_ = false;
 
   AckRegister patchState_;  // 0x5095
   AckRegister flashState_;  // 0x5096

@@ -4,8 +4,16 @@
 
 namespace tessaro::sim {
 
+bool Flash::TakeChanged(size_t& begin, size_t& end) {
+  begin = changedBegin_;
+  end = changedEnd_;
+  changedBegin_ = changedEnd_ = 0;
+  return begin != end;
+}
+
 bool Flash::Load(std::vector<uint8_t> bytes) {
   if (bytes.size() > kFlashBytes) return false;
+  changedBegin_ = changedEnd_ = 0;
   written_.assign(bytes.size(), false);
   for (size_t i = 0; i < bytes.size(); ++i) written_[i] = bytes[i] != 0xFF;
   bytes_ = std::move(bytes);
@@ -15,6 +23,14 @@ bool Flash::Load(std::vector<uint8_t> bytes) {
 bool Flash::Write(uint32_t address, const uint8_t* data, size_t count) {
   if (address > kFlashBytes || count > kFlashBytes - address) return false;
   const size_t end = static_cast<size_t>(address) + count;
+  const size_t changedFrom = std::min<size_t>(address, bytes_.size());
+  if (changedBegin_ == changedEnd_) {
+    changedBegin_ = changedFrom;
+    changedEnd_ = end;
+  } else {
+    changedBegin_ = std::min(changedBegin_, changedFrom);
+    changedEnd_ = std::max(changedEnd_, end);
+  }
   if (end > bytes_.size()) {
     // Room for the whole flash at the first growth: growing by doubling
     // would hold the old and the new copy at once and touch twice the flash.

@@ -25,9 +25,16 @@ class Flash {
   // Up to the highest byte address ever written: the flash file's contents.
   const std::vector<uint8_t>& Bytes() const { return bytes_; }
 
+  // The range of the flash file that changed since the last call (the
+  // bytes written, and the 0xFF bytes of a gap the file grew by): what has
+  // to be written to the file after an event. False when nothing changed.
+  bool TakeChanged(size_t& begin, size_t& end);
+
  private:
   std::vector<uint8_t> bytes_;
   std::vector<bool> written_;
+  size_t changedBegin_ = 0;
+  size_t changedEnd_ = 0;
 };
 
 }  // namespace tessaro::sim

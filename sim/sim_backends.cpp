@@ -24,7 +24,12 @@ SimBackends::SimBackends() : impl_(std::make_unique<Impl>()) {
 SimBackends::~SimBackends() {
   InstallHid(impl_->previousHid);
   InstallClock(impl_->previousClock);
-  impl_->session.Save();
+  impl_->session.End();
+}
+
+bool SimBackends::Finish() {
+  impl_->session.End();
+  return impl_->session.ok();
 }
 
 }  // namespace tessaro

@@ -18,22 +18,27 @@ class StateFileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Exit code of a run ended by a StateFileError (156 as a shell sees it),
-// apart from every failure code of the tool's own jobs (-1 to -7, 255).
+// Exit code of a run ended by a StateFileError, or whose state could not be
+// saved (156 as a shell sees it), apart from every failure code of the
+// tool's own jobs (-1 to -7, 255).
 constexpr int32_t kStateFileErrorExitCode = -100;
 
 }  // namespace sim
 
 // Installs the simulated HID backend and clock over whatever is installed,
 // for the life of the object. The simulator's files are read at the first
-// call into the HID layer; if there was one, the state and flash files are
-// written back when the object ends, however the job ended. The trace is
+// call into the HID layer, and saved after every event that changes the
+// controller, while the run holds the controller's lock. A save that fails
+// ends the run: the event's HID call throws StateFileError. The trace is
 // written line by line as events happen, so it is whole even when the
 // process ends abruptly.
 class SimBackends {
  public:
   SimBackends();
   ~SimBackends();
+  // Lets the controller go if a handle was left open; false when a save of
+  // this run failed (its line is on standard error already).
+  bool Finish();
   SimBackends(const SimBackends&) = delete;
   SimBackends& operator=(const SimBackends&) = delete;
 

@@ -15,6 +15,7 @@ namespace tessaro::sim {
 // Error codes as the host's HID stack would give them.
 constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorSharingViolation = 32;
 constexpr uint32_t kErrorGenFailure = 31;
 constexpr uint32_t kErrorInvalidParameter = 87;
 
@@ -31,6 +32,9 @@ class SimHid final : public HidBackend {
   bool GetVendorId(HidHandle handle, uint16_t& vendorId) override;
   bool SetOutputReport(HidHandle handle, const Report& report) override;
   bool GetInputReport(HidHandle handle, Report& report) override;
+  // The lock was tried when the matching collection was opened; this tells
+  // what it found.
+  HidClaim Claim(const HidInterface& interface, HidHandle handle) override;
   void Close(HidHandle handle) override;
   uint32_t LastError() override;
 
@@ -39,15 +43,28 @@ class SimHid final : public HidBackend {
     std::wstring path;
     bool matching = false;
   };
+  struct OpenHandle {
+    size_t collection = 0;
+    // For a matching collection: whether this handle holds the lock, and
+    // who did when it could not be taken.
+    bool claimed = false;
+    uint32_t holderPid = 0;
+  };
 
   // Begins the session at the first call and lays out the collections.
   void Begin();
   const Collection* Find(HidHandle handle);
+  // The open matching collection of a handle that holds the lock, or null
+  // with the error set.
+  const Collection* FindClaimed(HidHandle handle);
   bool Fail(uint32_t error);
+  // Lets the lock go when nothing needs it any more.
+  void ReleaseIfUnclaimed();
 
   Session& session_;
   std::vector<Collection> collections_;
-  std::map<HidHandle, size_t> openHandles_;
+  std::map<HidHandle, OpenHandle> openHandles_;
+  int claimedHandles_ = 0;
   // Handles are never reused within a run, so a stale one is always caught.
   HidHandle nextHandle_ = 1;
   uint32_t lastError_ = 0;

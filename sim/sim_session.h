@@ -1,24 +1,38 @@
 #pragma once
-// One run of the simulator: its state, flash and controller, loaded at the
-// first use of the simulated HID layer, and the trace file.
+// One run of the simulator: its state, flash and controller, the trace
+// file, and the lock that keeps other runs off the controller.
+//
+// The flash file doubles as the lock file: it is changed in place and never
+// replaced, so a lock on it holds for every run (the state file is replaced
+// by a rename at every save, and a lock on it would lock a file that is
+// gone). While a run holds the lock, the files are its own: it reloads them
+// when it takes the lock, and saves after every event that changed the
+// controller, so that a run killed at any moment leaves the controller as
+// it was after its last completed event.
 #include <cstdint>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "base/trace.h"
+#include "platform/file_lock.h"
 #include "sim/controller.h"
 #include "sim/flash.h"
 #include "sim/state.h"
 
 namespace tessaro::sim {
 
+// Exit code of a run ended by killAfterEvents, as a shell shows a process
+// killed by SIGKILL.
+constexpr int32_t kKilledExitCode = 137;
+
 class Session {
  public:
   explicit Session(uint16_t buildVendorId);
 
-  // Loads the state and flash files at the first call and starts the trace;
-  // throws StateFileError, with nothing written, when they cannot be taken.
+  // Checks and reads the state at the first call; throws StateFileError,
+  // with nothing written, when it cannot be taken.
   void Begin();
   bool begun() const { return controller_ != nullptr; }
 
@@ -26,20 +40,49 @@ class Session {
   State& state() { return state_; }
   Controller& controller() { return *controller_; }
 
-  // One trace line. Lines before Begin are kept until then, and dropped if
-  // the run never reaches the HID layer.
+  // Takes the lock for a while (a walk) or until Release (a claimed
+  // controller); true when it is held. Taking it reloads the files and
+  // writes the state back, so a state that cannot be saved ends the run
+  // here, before any report (StateFileError). When busy, `holderPid` names
+  // the holder where the platform can tell.
+  bool Acquire(uint32_t& holderPid);
+  bool held() const { return lock_.held(); }
+  // Saves and lets the lock go; a save that fails is reported once on
+  // standard error and makes the run's end a failure.
+  void Release();
+
+  // After every HID event: saves what the event changed (throws
+  // StateFileError when that fails), then ends the process if
+  // killAfterEvents says so.
+  void AfterEvent();
+
+  // One trace line. Lines before the first lock are kept until then, and
+  // dropped if the run never holds the controller.
   void Trace(const std::string& line);
 
-  // Writes the state and flash files back if the run began; a file that
-  // cannot be written is reported on standard error.
-  void Save();
+  // The end of the run: lets the lock go, and gives the trace of a run
+  // that used the HID layer without ever holding the controller its file,
+  // unless another run holds it now. Never throws.
+  void End();
+
+  // False when a save of this run failed; its line is out already.
+  bool ok() const { return !saveFailed_; }
 
  private:
+  // Writes what changed since the last save (all of the state file when
+  // `wholeState`); throws StateFileError when that fails.
+  void Save(bool wholeState);
+  [[noreturn]] void Fail(const std::string& error);
+  void StartTrace();
+
   uint16_t buildVendorId_;
   State state_;
   Flash flash_;
   std::unique_ptr<Controller> controller_;
+  FileLock lock_;
+  bool saveFailed_ = false;
   trace::File trace_;
+  bool traceStarted_ = false;
   std::vector<std::string> earlyLines_;
 };
 

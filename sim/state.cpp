@@ -1,6 +1,7 @@
 #include "sim/state.h"
 
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <nlohmann/json.hpp>
 
@@ -10,7 +11,21 @@ namespace tessaro::sim {
 
 const char* const kAckKeys[kAckCount] = {"patch", "flash", "cfgAccept", "cfgFinish"};
 
+bool UseUp(Counter& counter, bool& changed) {
+  if (counter.count == 0) return false;
+  changed = true;
+  if (counter.after > 0) {
+    --counter.after;
+    return false;
+  }
+  --counter.count;
+  return true;
+}
+
 namespace {
+
+// Indexed by Mode.
+const char* const kModeNames[] = {"normal", "patch", "updateProgram"};
 
 using Json = nlohmann::json;
 // Written in a fixed order, so that the file reads the same after every run.
@@ -56,10 +71,27 @@ class Reader {
     return true;
   }
 
+  // A counter: a plain number, or {"after": M, "count": N} with both keys
+  // optional.
+  bool CounterValue(const Json& value, const std::string& key, Counter& out) {
+    out = Counter{};
+    if (!value.is_object()) return U32(value, key, out.count);
+    for (const auto& [name, number] : value.items()) {
+      if (name == "after") {
+        if (!U32(number, key + ".after", out.after)) return false;
+      } else if (name == "count") {
+        if (!U32(number, key + ".count", out.count)) return false;
+      } else {
+        return Fail(key + "." + name, "unknown key");
+      }
+    }
+    return true;
+  }
+
   // Counters keyed by a hex number of `digits` digits; upper and lower case
   // spellings of one number are the same key.
   template <typename Key>
-  bool CounterMap(const Json& value, const std::string& key, int digits, std::map<Key, uint32_t>& out) {
+  bool CounterMap(const Json& value, const std::string& key, int digits, std::map<Key, Counter>& out) {
     if (!Object(value, key)) return false;
     out.clear();
     for (const auto& [name, count] : value.items()) {
@@ -69,18 +101,20 @@ class Reader {
         return Fail(path, "expected a key of " + std::to_string(digits) + " hex digits");
       }
       if (out.count(static_cast<Key>(number)) != 0) return Fail(path, "the same number twice");
-      if (!U32(count, path, out[static_cast<Key>(number)])) return false;
+      if (!CounterValue(count, path, out[static_cast<Key>(number)])) return false;
     }
     return true;
   }
 
-  bool AckCounters(const Json& value, const std::string& key, std::array<uint32_t, kAckCount>& out) {
+  // The object of the four acknowledgement keys; `read` takes one value.
+  template <typename T, typename ReadOne>
+  bool AckObject(const Json& value, const std::string& key, std::array<T, kAckCount>& out, ReadOne read) {
     if (!Object(value, key)) return false;
-    for (const auto& [name, count] : value.items()) {
+    for (const auto& [name, item] : value.items()) {
       size_t index = 0;
       while (index < kAckCount && name != kAckKeys[index]) ++index;
       if (index == kAckCount) return Fail(key + "." + name, "unknown key");
-      if (!U32(count, key + "." + name, out[index])) return false;
+      if (!read(item, key + "." + name, out[index])) return false;
     }
     return true;
   }
@@ -131,7 +165,7 @@ bool ReadFaults(Reader& reader, const Json& faults, Faults& out) {
     const std::string key = "faults." + name;
     bool ok = false;
     if (name == "openFailures") {
-      ok = reader.U32(value, key, out.openFailures);
+      ok = reader.CounterValue(value, key, out.openFailures);
     } else if (name == "readFailures") {
       ok = reader.CounterMap(value, key, 4, out.readFailures);
     } else if (name == "lengthMismatch") {
@@ -141,13 +175,19 @@ bool ReadFaults(Reader& reader, const Json& faults, Faults& out) {
     } else if (name == "commandFailures") {
       ok = reader.CounterMap(value, key, 2, out.commandFailures);
     } else if (name == "refuse") {
-      ok = reader.AckCounters(value, key, out.refuse);
+      ok = reader.AckObject(value, key, out.refuse, [&reader](const Json& v, const std::string& k, Counter& c) {
+        return reader.CounterValue(v, k, c);
+      });
     } else if (name == "ackAfter") {
-      ok = reader.AckCounters(value, key, out.ackAfter);
+      ok = reader.AckObject(value, key, out.ackAfter, [&reader](const Json& v, const std::string& k, uint32_t& n) {
+        return reader.U32(v, k, n);
+      });
     } else if (name == "keepConfig") {
-      ok = reader.U32(value, key, out.keepConfig);
+      ok = reader.CounterValue(value, key, out.keepConfig);
     } else if (name == "corruptHead") {
-      ok = reader.U32(value, key, out.corruptHead);
+      ok = reader.CounterValue(value, key, out.corruptHead);
+    } else if (name == "killAfterEvents") {
+      ok = reader.U32(value, key, out.killAfterEvents);
     } else {
       ok = reader.Fail(key, "unknown key");
     }
@@ -202,20 +242,40 @@ bool ReadKey(Reader& reader, const std::string& key, const Json& value, State& s
     state.config = std::move(bytes);
     return true;
   }
+  if (key == "mode") {
+    for (size_t i = 0; i < std::size(kModeNames); ++i) {
+      if (value.is_string() && value.get<std::string>() == kModeNames[i]) {
+        state.mode = static_cast<Mode>(i);
+        return true;
+      }
+    }
+    return reader.Fail(key, "expected \"normal\", \"patch\" or \"updateProgram\"");
+  }
   if (key == "faults") return ReadFaults(reader, value, state.faults);
   return reader.Fail(key, "unknown key");
 }
 
-template <typename Key>
-OrderedJson CountersJson(const std::map<Key, uint32_t>& counters, int digits) {
+// A counter with nothing to let pass is written as the plain number it was
+// before "after" existed; a used-up counter as 0.
+OrderedJson CounterJson(const Counter& counter) {
+  if (counter.after == 0 || counter.count == 0) return counter.count;
   OrderedJson object = OrderedJson::object();
-  for (const auto& [key, count] : counters) object[ToHexNumber(key, digits)] = count;
+  object["after"] = counter.after;
+  object["count"] = counter.count;
   return object;
 }
 
-OrderedJson AckJson(const std::array<uint32_t, kAckCount>& values) {
+template <typename Key>
+OrderedJson CountersJson(const std::map<Key, Counter>& counters, int digits) {
   OrderedJson object = OrderedJson::object();
-  for (size_t i = 0; i < kAckCount; ++i) object[kAckKeys[i]] = values[i];
+  for (const auto& [key, counter] : counters) object[ToHexNumber(key, digits)] = CounterJson(counter);
+  return object;
+}
+
+template <typename T, typename Write>
+OrderedJson AckJson(const std::array<T, kAckCount>& values, Write write) {
+  OrderedJson object = OrderedJson::object();
+  for (size_t i = 0; i < kAckCount; ++i) object[kAckKeys[i]] = write(values[i]);
   return object;
 }
 
@@ -259,18 +319,20 @@ std::string SerializeState(const State& state, uint16_t buildVendorId) {
   root["config"] = ToUpperHex(state.config.data(), state.config.size());
   root["identityAddress"] = state.identityAddress;
   root["virtualTime"] = state.virtualTime;
+  root["mode"] = kModeNames[static_cast<size_t>(state.mode)];
 
   const Faults& faults = state.faults;
   OrderedJson& out = root["faults"];
-  out["openFailures"] = faults.openFailures;
+  out["openFailures"] = CounterJson(faults.openFailures);
   out["readFailures"] = CountersJson(faults.readFailures, 4);
   out["lengthMismatch"] = CountersJson(faults.lengthMismatch, 4);
   out["writeFailures"] = CountersJson(faults.writeFailures, 4);
   out["commandFailures"] = CountersJson(faults.commandFailures, 2);
-  out["refuse"] = AckJson(faults.refuse);
-  out["ackAfter"] = AckJson(faults.ackAfter);
-  out["keepConfig"] = faults.keepConfig;
-  out["corruptHead"] = faults.corruptHead;
+  out["refuse"] = AckJson(faults.refuse, CounterJson);
+  out["ackAfter"] = AckJson(faults.ackAfter, [](uint32_t n) { return OrderedJson(n); });
+  out["keepConfig"] = CounterJson(faults.keepConfig);
+  out["corruptHead"] = CounterJson(faults.corruptHead);
+  out["killAfterEvents"] = faults.killAfterEvents;
   return root.dump(2) + "\n";
 }
 

@@ -35,19 +35,38 @@ constexpr size_t kMaxConfigBytes = 0x9000 - 0x8050;
 // Collections of one kind a walk can show.
 constexpr uint32_t kMaxCollections = 255;
 
+// A counter fault: the first `after` matching events pass, then the next
+// `count` fail. Written as a plain number when nothing is to pass first.
+struct Counter {
+  uint32_t after = 0;
+  uint32_t count = 0;
+};
+inline bool operator==(const Counter& a, const Counter& b) { return a.after == b.after && a.count == b.count; }
+
+// Uses up one matching event of the counter: true when that event is to
+// fail. `changed` is set when the counter moved.
+bool UseUp(Counter& counter, bool& changed);
+
+// The controller's mode, kept with the state: a host that dies leaves the
+// controller where it was.
+enum class Mode { kNormal, kPatch, kUpdateProgram };
+
 // Every counter is used up one by one as its event happens.
 struct Faults {
-  uint32_t openFailures = 0;
-  std::map<uint16_t, uint32_t> readFailures;    // key: register address
-  std::map<uint16_t, uint32_t> lengthMismatch;  // key: register address
-  std::map<uint16_t, uint32_t> writeFailures;   // key: address field of a write report
-  std::map<uint8_t, uint32_t> commandFailures;  // key: command code
-  std::array<uint32_t, kAckCount> refuse{};
+  Counter openFailures;
+  std::map<uint16_t, Counter> readFailures;    // key: register address
+  std::map<uint16_t, Counter> lengthMismatch;  // key: register address
+  std::map<uint16_t, Counter> writeFailures;   // key: address field of a write report
+  std::map<uint8_t, Counter> commandFailures;  // key: command code
+  std::array<Counter, kAckCount> refuse{};
   // A standing setting, not a counter: the Nth read after a trigger on shows
   // the acknowledgement; 0 means never.
   std::array<uint32_t, kAckCount> ackAfter{1, 1, 1, 1};
-  uint32_t keepConfig = 0;
-  uint32_t corruptHead = 0;
+  Counter keepConfig;
+  Counter corruptHead;
+  // Not a fault of the controller but of its host: the process ends
+  // abruptly right after its Nth HID event from here (0: never).
+  uint32_t killAfterEvents = 0;
 };
 
 struct State {
@@ -62,6 +81,7 @@ struct State {
   std::vector<uint8_t> config;
   uint32_t identityAddress = 0;
   bool virtualTime = false;
+  Mode mode = Mode::kNormal;
   Faults faults;
 };
 

@@ -10,6 +10,8 @@ namespace {
 
 bool IsOpenHandle(HidHandle handle) { return handle != 0 && handle != kInvalidHidHandle; }
 
+bool lastOpenFoundBusy = false;
+
 // An interface opened during the walk: closed on every way out unless it is
 // the one handed to the caller.
 class WalkHandle {
@@ -49,7 +51,10 @@ bool CConnectionTLC::Open() {
     return true;
   }
   HidHandle handle = kInvalidHidHandle;
+  busy = false;
+  busyHolderPid = 0;
   if (!FindDevice(handle)) {
+    if (busy) return false;
     if (logMask & kLogError) LogPrint("error     : find device failed\r\n");
     return false;
   }
@@ -80,6 +85,14 @@ bool CConnectionTLC::FindDevice(HidHandle& handle) {
     if (!hid.GetVendorId(opened.get(), vendorId)) continue;
 
     if (openParams.vendorId == vendorId && openParams.usagePage == usagePage && openParams.usage == usage) {
+      // The first match is the controller: held by another process, it is
+      // not ours to talk to, and no other collection stands in for it.
+      const HidClaim claim = hid.Claim(candidate, opened.get());
+      if (claim.outcome == HidClaim::Outcome::kBusy) {
+        busy = true;
+        busyHolderPid = claim.holderPid;
+        return false;
+      }
       if (logMask & kLogDebug) {
         LogPrint("dbg info  : Find the target device success,path of device is %ls\n", candidate.path.c_str());
       }
@@ -99,16 +112,32 @@ void CConnectionTLC::Close() {
 }
 
 bool OpenForJob(CConnectionTLC& connection) {
+  lastOpenFoundBusy = false;
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     if (connection.Open()) {
       NoteOpened();
       if (logMask & kLogDebug) LogPrint("dbg info  : open TLC success\n");
       return true;
     }
+    if (connection.busy) {
+      lastOpenFoundBusy = true;
+      NoteOutcome(RunOutcome::kBusy);
+      if (logMask & kLogError) {
+        if (connection.busyHolderPid != 0) {
+          LogPrint("error     : controller in use by another process (pid %u), nothing sent\n",
+                   static_cast<unsigned>(connection.busyHolderPid));
+        } else {
+          LogPrint("error     : controller in use by another process, nothing sent\n");
+        }
+      }
+      return false;
+    }
     if (logMask & kLogError) LogPrint("error     : open TLC failed\n");
     SleepMs(kOpenRetrySleepMs);
   }
   return false;
 }
+
+bool LastOpenFoundBusy() { return lastOpenFoundBusy; }
 
 }  // namespace tessaro

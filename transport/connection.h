@@ -63,6 +63,10 @@ class CConnectionTLC {
 
   HidHandle deviceHandle = kInvalidHidHandle;
   int32_t opened = 0;
+  // Set by an Open that found the controller held by another process (and
+  // sent it nothing); busyHolderPid names that process, 0 when unknown.
+  bool busy = false;
+  uint32_t busyHolderPid = 0;
   COpenParamentTLC openParams;
   uint8_t sensorId = 0x10;
   char pid[5] = {};
@@ -71,6 +75,13 @@ class CConnectionTLC {
 
 // The opening sequence of every job: up to 4 attempts of Open, 2000 ms
 // apart (after the fourth too), with their log lines. True when open.
+// A controller held by another process ends it at once with one line and
+// false: waiting would not free it, and the other job must not be disturbed.
 bool OpenForJob(CConnectionTLC& connection);
+
+// Whether the last OpenForJob of this process gave up because another
+// process held the controller: for reports that tell "busy" apart from
+// "absent".
+bool LastOpenFoundBusy();
 
 }  // namespace tessaro

@@ -29,6 +29,15 @@ class HidWalk {
   virtual bool Next(HidInterface& out) = 0;
 };
 
+// What a claim on an opened controller found.
+struct HidClaim {
+  enum class Outcome { kTaken, kBusy };
+  Outcome outcome = Outcome::kTaken;
+  // When busy: the process that holds the controller where the platform can
+  // tell, else 0.
+  uint32_t holderPid = 0;
+};
+
 class HidBackend {
  public:
   virtual ~HidBackend() = default;
@@ -45,10 +54,26 @@ class HidBackend {
   virtual bool SetOutputReport(HidHandle handle, const Report& report) = 0;
   // Fetches one 65-byte input report; byte 0 holds the report ID on entry.
   virtual bool GetInputReport(HidHandle handle, Report& report) = 0;
+  // One job per controller: takes the host-wide lock of the controller
+  // behind an opened interface, without waiting, and holds it until
+  // Close(handle). Busy when another process holds it. A backend that
+  // cannot lock, or a lock call that fails for another reason, answers
+  // kTaken: the job goes on as it would without the lock.
+  virtual HidClaim Claim(const HidInterface& interface, HidHandle handle) {
+    (void)interface;
+    (void)handle;
+    return {};
+  }
   virtual void Close(HidHandle handle) = 0;
   // The platform's last error code, for messages.
   virtual uint32_t LastError() = 0;
 };
+
+// The name of the host-wide mutex that stands for the controller at a
+// Windows device path: "Global\\tessaro-controller-" and 16 hex digits of a
+// hash of the path with ASCII letters folded to lower case (Windows paths
+// are case-blind, and a backslash may not follow the namespace prefix).
+std::wstring ControllerLockName(const std::wstring& devicePath);
 
 // The installed backend; returns the one installed before. nullptr installs
 // one with no devices, on which every call fails.

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/hidraw.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/lock_holder.h"
 #include "transport/report_descriptor.h"
 
 // Kernel headers older than 5.11 lack the report ioctls; the numbers are the
@@ -317,6 +319,21 @@ bool HidrawBackend::GetInputReport(HidHandle handle, Report& report) {
   if (got < 0) return Fail(errno);
   std::memcpy(report, buffer, std::min(static_cast<size_t>(got), sizeof buffer));
   return true;
+}
+
+HidClaim HidrawBackend::Claim(const HidInterface&, HidHandle handle) {
+  HidClaim claim;
+  if (Find(handle) == nullptr) return claim;
+  const int fd = static_cast<int>(handle);
+  int result = 0;
+  do {
+    result = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0 && errno == EWOULDBLOCK) {
+    claim.outcome = HidClaim::Outcome::kBusy;
+    claim.holderPid = FlockHolderPid(fd);
+  }
+  return claim;
 }
 
 void HidrawBackend::Close(HidHandle handle) {

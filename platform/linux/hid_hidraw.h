@@ -30,6 +30,9 @@ class HidrawBackend final : public HidBackend {
   bool GetVendorId(HidHandle handle, uint16_t& vendorId) override;
   bool SetOutputReport(HidHandle handle, const Report& report) override;
   bool GetInputReport(HidHandle handle, Report& report) override;
+  // An exclusive flock on the node, which the kernel drops with the
+  // descriptor; the holder is named from /proc/locks.
+  HidClaim Claim(const HidInterface& interface, HidHandle handle) override;
   void Close(HidHandle handle) override;
   // errno of the last call of this backend that failed.
   uint32_t LastError() override;

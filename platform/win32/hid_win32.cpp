@@ -152,7 +152,42 @@ bool Win32HidBackend::GetInputReport(HidHandle handle, Report& report) {
   return HidD_GetInputReport(ToHandle(handle), report, kReportLengthBytes) != FALSE || Fail();
 }
 
-void Win32HidBackend::Close(HidHandle handle) { CloseHandle(ToHandle(handle)); }
+Win32HidBackend::~Win32HidBackend() {
+  for (const auto& claim : claims_) {
+    ReleaseMutex(claim.second);
+    CloseHandle(claim.second);
+  }
+}
+
+HidClaim Win32HidBackend::Claim(const HidInterface& target, HidHandle handle) {
+  HidClaim claim;
+  if (claims_.count(handle) != 0) return claim;
+  const HANDLE mutex = CreateMutexW(nullptr, FALSE, ControllerLockName(target.path).c_str());
+  if (mutex == nullptr) {
+    // A mutex of that name made by another user's process is not ours to
+    // open: that process holds the controller.
+    if (GetLastError() == ERROR_ACCESS_DENIED) claim.outcome = HidClaim::Outcome::kBusy;
+    return claim;
+  }
+  // An abandoned mutex (its owner ended without releasing it) is ours now.
+  const DWORD wait = WaitForSingleObject(mutex, 0);
+  if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
+    claims_[handle] = mutex;
+  } else {
+    CloseHandle(mutex);
+    if (wait == WAIT_TIMEOUT) claim.outcome = HidClaim::Outcome::kBusy;
+  }
+  return claim;
+}
+
+void Win32HidBackend::Close(HidHandle handle) {
+  CloseHandle(ToHandle(handle));
+  const auto claim = claims_.find(handle);
+  if (claim == claims_.end()) return;
+  ReleaseMutex(claim->second);
+  CloseHandle(claim->second);
+  claims_.erase(claim);
+}
 
 bool Win32HidBackend::Fail() {
   lastError_ = static_cast<uint32_t>(GetLastError());

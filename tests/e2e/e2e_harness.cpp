@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -100,45 +101,49 @@ std::string ProgramArgv0(Program program) {
 
 std::shared_ptr<testing::TempDir> SharedWorkDir() { return std::make_shared<testing::TempDir>(); }
 
-RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputFile>& files, const RunOptions& options) {
-  RunResult result;
-  result.workDir_ = options.workDir ? options.workDir : std::make_shared<testing::TempDir>();
+namespace {
+
+void WriteFiles(const std::string& dir, const std::vector<InputFile>& files) {
   for (const InputFile& file : files) {
-    const fs::path target = fs::path(result.workDir_->path()) / file.name;
+    const fs::path target = fs::path(dir) / file.name;
     fs::create_directories(target.parent_path());
     testing::WriteFileBytes(target.string(), file.bytes);
   }
+}
 
+// Starts the program in workDir, its output into files of captureDir, in a
+// process group of its own. A file size limit (0: none) makes writes past
+// it fail as on a full disk.
+pid_t Spawn(const std::string& workDir, const std::string& captureDir, const std::vector<std::string>& args,
+            Program program, const std::vector<std::string>& extraEnvironment, uint64_t fileSizeLimitBytes) {
   // Output goes to files, not pipes: Wine's helper processes inherit the
   // descriptors and would hold a pipe open for seconds after the run.
-  testing::TempDir captureDir;
-  const std::string outPath = captureDir.File("stdout");
-  const std::string errPath = captureDir.File("stderr");
-
-  const std::string program = ProgramPath(options.program);
-  if (!fs::exists(program)) throw std::runtime_error("program not built: " + program);
+  const std::string outPath = captureDir + "/stdout";
+  const std::string errPath = captureDir + "/stderr";
+  const std::string path = ProgramPath(program);
+  if (!fs::exists(path)) throw std::runtime_error("program not built: " + path);
   std::vector<std::string> command;
   const std::string emulator = Environment("TESSARO_E2E_EMULATOR");
   if (!emulator.empty()) command.push_back(emulator);
-  command.push_back(program);
+  command.push_back(path);
   command.insert(command.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& word : command) argv.push_back(word.data());
   argv.push_back(nullptr);
-  const std::string workDir = result.workDir_->path();
   // Built before the fork: the child may only make async-signal-safe calls.
   std::vector<std::string> environment;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string text = *entry;
     const std::string name = text.substr(0, text.find('='));
-    const bool overridden = std::any_of(options.environment.begin(), options.environment.end(),
+    const bool overridden = std::any_of(extraEnvironment.begin(), extraEnvironment.end(),
                                         [&](const std::string& e) { return e.substr(0, e.find('=')) == name; });
     if (!overridden) environment.push_back(text);
   }
-  environment.insert(environment.end(), options.environment.begin(), options.environment.end());
+  environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
   std::vector<char*> envp;
   for (std::string& entry : environment) envp.push_back(entry.data());
   envp.push_back(nullptr);
+  const rlimit limit{fileSizeLimitBytes, fileSizeLimitBytes};
 
   const pid_t child = fork();
   if (child < 0) throw std::runtime_error("fork failed");
@@ -152,14 +157,26 @@ RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputF
         chdir(workDir.c_str()) != 0) {
       _exit(127);
     }
+    if (fileSizeLimitBytes != 0) {
+      // A write past the limit then fails with EFBIG instead of ending the
+      // process with SIGXFSZ.
+      signal(SIGXFSZ, SIG_IGN);
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+    }
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   setpgid(child, child);  // also here, so the watchdog's group exists at once
+  return child;
+}
 
+// Waits for the child (killing its group after timeoutMs), sending it the
+// timed signals meanwhile, and fills in what it left.
+void Reap(pid_t child, int timeoutMs, const std::vector<TimedSignal>& signals, const std::string& captureDir,
+          RunResult& result) {
   int status = 0;
   {
-    Watchdog watchdog(child, options.timeoutMs);
+    Watchdog watchdog(child, timeoutMs);
     // The child is reaped only after the sender has stopped, so a signal
     // can never reach another process that took over its ID.
     std::mutex senderMutex;
@@ -168,7 +185,7 @@ RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputF
     std::thread sender([&] {
       const auto start = std::chrono::steady_clock::now();
       std::unique_lock<std::mutex> lock(senderMutex);
-      for (const TimedSignal& timed : options.signals) {
+      for (const TimedSignal& timed : signals) {
         if (senderWake.wait_until(lock, start + std::chrono::milliseconds(timed.afterMs), [&] { return exited; })) return;
         kill(child, timed.signal);
       }
@@ -188,9 +205,65 @@ RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputF
   }
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-  result.out = testing::ReadFileBytes(outPath);
-  result.err = testing::ReadFileBytes(errPath);
+  result.out = testing::ReadFileBytes(captureDir + "/stdout");
+  result.err = testing::ReadFileBytes(captureDir + "/stderr");
+}
+
+}  // namespace
+
+RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputFile>& files, const RunOptions& options) {
+  RunResult result;
+  result.workDir_ = options.workDir ? options.workDir : std::make_shared<testing::TempDir>();
+  WriteFiles(result.workDir_->path(), files);
+  testing::TempDir captureDir;
+  const pid_t child = Spawn(result.workDir_->path(), captureDir.path(), args, options.program, options.environment, 0);
+  Reap(child, options.timeoutMs, options.signals, captureDir.path(), result);
   return result;
+}
+
+RunResult Folder(const std::vector<InputFile>& files) {
+  RunResult result;
+  result.workDir_ = std::make_shared<testing::TempDir>();
+  WriteFiles(result.workDir_->path(), files);
+  return result;
+}
+
+StartedRun Start(const RunResult& in, const std::vector<std::string>& args, Program program,
+                 uint64_t fileSizeLimitBytes) {
+  StartedRun run;
+  run.result_.workDir_ = in.workDir_;
+  run.capture_ = std::make_shared<testing::TempDir>();
+  run.pid_ = Spawn(in.dir(), run.capture_->path(), args, program, {}, fileSizeLimitBytes);
+  return run;
+}
+
+RunResult RunIn(const RunResult& in, const std::vector<std::string>& args, Program program) {
+  return Start(in, args, program).Wait();
+}
+
+StartedRun::StartedRun(StartedRun&& other) noexcept
+    : pid_(other.pid_), result_(std::move(other.result_)), capture_(std::move(other.capture_)) {
+  other.pid_ = -1;
+}
+
+StartedRun::~StartedRun() {
+  if (pid_ <= 0) return;
+  kill(-pid_, SIGKILL);
+  int status = 0;
+  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+void StartedRun::Signal(int signal) const {
+  if (pid_ > 0) kill(pid_, signal);
+}
+
+RunResult StartedRun::Wait(int timeoutMs) {
+  if (pid_ > 0) {
+    Reap(pid_, timeoutMs, {}, capture_->path(), result_);
+    pid_ = -1;
+  }
+  return result_;
 }
 
 RunResult RunSim(const std::vector<std::string>& args, const std::vector<InputFile>& files,

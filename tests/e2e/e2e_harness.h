@@ -61,6 +61,8 @@ struct RunOptions {
 // A working directory for RunOptions::workDir.
 std::shared_ptr<testing::TempDir> SharedWorkDir();
 
+class StartedRun;
+
 class RunResult {
  public:
   std::string out;   // standard output, byte for byte
@@ -79,7 +81,32 @@ class RunResult {
 
  private:
   friend RunResult RunTool(const std::vector<std::string>&, const std::vector<InputFile>&, const RunOptions&);
+  friend RunResult Folder(const std::vector<InputFile>&);
+  friend StartedRun Start(const RunResult&, const std::vector<std::string>&, Program, uint64_t);
   std::shared_ptr<testing::TempDir> workDir_;
+};
+
+// A run started and not waited for yet, e.g. one of several at once in one
+// working directory. Killed and waited for if it is dropped unwaited.
+class StartedRun {
+ public:
+  StartedRun(StartedRun&& other) noexcept;
+  StartedRun& operator=(StartedRun&&) = delete;
+  ~StartedRun();
+
+  // Sends a signal to the program (natively the program itself).
+  void Signal(int signal) const;
+  // The process started (under Wine: the loader's process).
+  int pid() const { return pid_; }
+  // Waits for the end; the result carries the working directory's files.
+  RunResult Wait(int timeoutMs = 120000);
+
+ private:
+  friend StartedRun Start(const RunResult&, const std::vector<std::string>&, Program, uint64_t);
+  StartedRun() = default;
+  int pid_ = -1;
+  RunResult result_;
+  std::shared_ptr<testing::TempDir> capture_;
 };
 
 // Runs the program with args (argv[0] is supplied: ProgramPath()), stdin
@@ -90,6 +117,17 @@ RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputF
 // The same with tessaro-sim, with "NAME=value" entries in its environment.
 RunResult RunSim(const std::vector<std::string>& args, const std::vector<InputFile>& files = {},
                  const std::vector<std::string>& environment = {});
+
+// A new working directory holding files, with no run yet: for runs that
+// follow each other or run at once in one folder.
+RunResult Folder(const std::vector<InputFile>& files);
+// Starts the program in the working directory of `in`, which it shares.
+// A file size limit (bytes, 0 for none) makes every write past it fail as
+// on a full disk.
+StartedRun Start(const RunResult& in, const std::vector<std::string>& args, Program program = Program::kSim,
+                 uint64_t fileSizeLimitBytes = 0);
+// Runs the program there and waits for it.
+RunResult RunIn(const RunResult& in, const std::vector<std::string>& args, Program program = Program::kSim);
 
 // True when the programs under test are Windows programs.
 bool IsWindowsBuild();

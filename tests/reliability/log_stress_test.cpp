@@ -90,8 +90,9 @@ constexpr uid_t kNobody = 65534;
 // is gone before the program starts.
 enum class Console { kFile, kGone };
 
+// `simDir`, when given, holds the simulator's own files (TESSARO_SIM_DIR).
 NativeRun RunSimIn(const std::string& dir, const std::vector<std::string>& args, bool unprivileged,
-                   Console console = Console::kFile, int timeoutSeconds = 120) {
+                   Console console = Console::kFile, int timeoutSeconds = 120, const std::string& simDir = "") {
   testing::TempDir capture;
   const std::string outPath = capture.File("stdout");
   const std::string errPath = capture.File("stderr");
@@ -116,6 +117,7 @@ NativeRun RunSimIn(const std::string& dir, const std::vector<std::string>& args,
       _exit(126);
     }
     if (unprivileged && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(126);
+    if (!simDir.empty()) setenv("TESSARO_SIM_DIR", simDir.c_str(), 1);
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -141,25 +143,32 @@ NativeRun RunSimIn(const std::string& dir, const std::vector<std::string>& args,
 
 // A folder the program can read but not write: by its permission bits, and
 // for a test running as root by running the program as "nobody". Restores
-// the bits when it ends, so the folder can be removed.
+// the bits when it ends, so the folder can be removed. The simulator keeps
+// its controller in a folder of its own that stays writable: a simulator
+// that cannot save its state ends the run, which is not what these cases
+// are about.
 class ReadOnlyFolder {
  public:
-  ReadOnlyFolder() = default;
+  ReadOnlyFolder() { chmod(simDir_.path().c_str(), 0777); }
   ~ReadOnlyFolder() { fs::permissions(dir_.path(), fs::perms::owner_all, fs::perm_options::add); }
   ReadOnlyFolder(const ReadOnlyFolder&) = delete;
   ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
 
   const testing::TempDir& dir() const { return dir_; }
   void Write(const std::string& name, const std::string& bytes) {
-    testing::WriteFileBytes(dir_.File(name), bytes);
-    chmod(dir_.File(name).c_str(), 0644);
+    const std::string path = name.rfind("tessaro-sim.", 0) == 0 ? simDir_.File(name) : dir_.File(name);
+    testing::WriteFileBytes(path, bytes);
+    chmod(path.c_str(), 0666);
   }
   // Closes the folder for writing; from here the program runs through Run.
   void Seal() { chmod(dir_.path().c_str(), 0555); }
-  NativeRun Run(const std::vector<std::string>& args) const { return RunSimIn(dir_.path(), args, geteuid() == 0); }
+  NativeRun Run(const std::vector<std::string>& args) const {
+    return RunSimIn(dir_.path(), args, geteuid() == 0, Console::kFile, 120, simDir_.path());
+  }
 
  private:
   testing::TempDir dir_;
+  testing::TempDir simDir_;
 };
 
 // Skips the calling test when the programs are Windows programs or cannot

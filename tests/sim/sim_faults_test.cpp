@@ -25,10 +25,12 @@ struct FaultCase {
   // One triggering event in a run; gives what the host saw of it.
   std::function<int(SimRun&)> trigger;
   // What is left of the counter in a written-back state.
-  std::function<uint32_t(const sim::State&)> left;
+  std::function<sim::Counter(const sim::State&)> left;
   // Per run of three, each with one trigger.
   std::vector<int> seen;
   std::vector<uint32_t> leftAfter;
+  // For a counter written {"after": M, "count": N}: what is left of M.
+  std::vector<uint32_t> afterLeft = {0, 0, 0};
 };
 
 // Test names show the case, not its bytes.
@@ -43,10 +45,11 @@ TEST_P(FaultCounterTest, IsUsedUpOneByOneAndWrittenBack) {
   for (size_t i = 0; i < c.seen.size(); ++i) {
     {
       // The walk is the trigger of openFailures; every other case opens first.
-      SimRun run(/*open=*/std::string(c.name) != "openFailures");
+      SimRun run(/*open=*/std::string(c.name).rfind("openFailures", 0) != 0);
       EXPECT_EQ(c.trigger(run), c.seen[i]) << "run " << i;
     }
-    EXPECT_EQ(c.left(folder.State()), c.leftAfter[i]) << "run " << i;
+    EXPECT_EQ(c.left(folder.State()).count, c.leftAfter[i]) << "run " << i;
+    EXPECT_EQ(c.left(folder.State()).after, c.afterLeft[i]) << "run " << i;
   }
 }
 
@@ -110,6 +113,28 @@ const FaultCase kFaultCases[] = {
        return (head[0] + head[1] + head[2]) & 0xFF;
      },
      [](const sim::State& s) { return s.faults.corruptHead; }, {1, 1, 0}, {1, 0, 0}},
+    // The first M matching events pass, then N fail; other addresses and
+    // commands do not count.
+    {"readFailuresAfter", R"({"faults": {"readFailures": {"8240": {"after": 1, "count": 1}, "8050": 5}}})",
+     [](SimRun& run) {
+       uint8_t block[12];
+       return run.connection.ReadRegister(reg::kVersionAddr, block, 12);
+     },
+     [](const sim::State& s) { return s.faults.readFailures.at(reg::kVersionAddr); }, {12, -2, 12}, {1, 0, 0},
+     {0, 0, 0}},
+    {"commandFailuresAfter", R"({"faults": {"commandFailures": {"13": {"after": 2, "count": 1}}}})",
+     [](SimRun& run) { return SendCommand(run, reg::kCmdRestart); },
+     [](const sim::State& s) { return s.faults.commandFailures.at(reg::kCmdRestart); }, {6, 6, -2}, {1, 1, 0},
+     {1, 0, 0}},
+    {"refuseAfter", R"({"faults": {"refuse": {"patch": {"after": 1, "count": 2}}}})",
+     [](SimRun& run) {
+       SendCommand(run, reg::kCmdSwitchToPatch);
+       return run.ReadByte(reg::kPatchStateAddr);
+     },
+     [](const sim::State& s) { return s.faults.refuse[0]; }, {0xDD, 0x00, 0x00}, {2, 1, 0}, {0, 0, 0}},
+    {"openFailuresAfter", R"({"faults": {"openFailures": {"after": 1, "count": 1}}})",
+     [](SimRun& run) { return run.connection.Open() ? 1 : 0; },
+     [](const sim::State& s) { return s.faults.openFailures; }, {1, 0, 1}, {1, 0, 0}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Sim, FaultCounterTest, ::testing::ValuesIn(kFaultCases),

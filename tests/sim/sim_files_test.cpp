@@ -81,6 +81,18 @@ const MalformedCase kMalformed[] = {
      "tessaro-sim.json: faults.refuse.flsh: unknown key"},
     {"AckAfterAsBool", R"({"faults": {"ackAfter": {"patch": true}}})",
      "tessaro-sim.json: faults.ackAfter.patch: expected an integer from 0 to 4294967295"},
+    {"CounterWithUnknownKey", R"({"faults": {"keepConfig": {"aftr": 1}}})",
+     "tessaro-sim.json: faults.keepConfig.aftr: unknown key"},
+    {"CounterAfterNegative", R"({"faults": {"refuse": {"flash": {"after": -1, "count": 1}}}})",
+     "tessaro-sim.json: faults.refuse.flash.after: expected an integer from 0 to 4294967295"},
+    {"CounterCountAsText", R"({"faults": {"readFailures": {"8240": {"count": "2"}}}})",
+     "tessaro-sim.json: faults.readFailures.8240.count: expected an integer from 0 to 4294967295"},
+    {"AckAfterAsCounter", R"({"faults": {"ackAfter": {"patch": {"after": 1}}}})",
+     "tessaro-sim.json: faults.ackAfter.patch: expected an integer from 0 to 4294967295"},
+    {"UnknownMode", R"({"mode": "update"})",
+     "tessaro-sim.json: mode: expected \"normal\", \"patch\" or \"updateProgram\""},
+    {"KillAfterEventsAsCounter", R"({"faults": {"killAfterEvents": {"count": 1}}})",
+     "tessaro-sim.json: faults.killAfterEvents: expected an integer from 0 to 4294967295"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Sim, MalformedStateTest, ::testing::ValuesIn(kMalformed),
@@ -148,9 +160,10 @@ TEST(SimFilesTest, StateIsWrittenBackAsRead) {
   const std::string written =
       R"({"present": true, "vendorId": 4660, "otherCollections": 2, "matchingCollections": 3, "pid": "AB\u00c8D",)"
       R"( "vid": "0a0B0c0D", "sensorByte": 255, "config": "", "identityAddress": 4096, "virtualTime": true,)"
-      R"( "faults": {"openFailures": 7, "readFailures": {"5095": 1}, "lengthMismatch": {"f300": 2},)"
-      R"( "writeFailures": {"9000": 3}, "commandFailures": {"12": 4}, "refuse": {"cfgFinish": 5},)"
-      R"( "ackAfter": {"flash": 100}, "keepConfig": 6, "corruptHead": 8}})";
+      R"( "mode": "patch", "faults": {"openFailures": 7, "readFailures": {"5095": {"after": 2, "count": 1}},)"
+      R"( "lengthMismatch": {"f300": 2}, "writeFailures": {"9000": 3}, "commandFailures": {"12": 4},)"
+      R"( "refuse": {"cfgFinish": {"count": 5}}, "ackAfter": {"flash": 100}, "keepConfig": 6, "corruptHead": 8,)"
+      R"( "killAfterEvents": 5}})";
   folder.WriteState(written);
   {
     SimRun run(/*open=*/false);
@@ -159,14 +172,19 @@ TEST(SimFilesTest, StateIsWrittenBackAsRead) {
   sim::State expected = sim::FactoryState(kVendorId);
   std::string error;
   ASSERT_TRUE(sim::ParseState(written, expected, error)) << error;
-  expected.faults.openFailures = 6;  // the one walk
+  expected.faults.openFailures.count = 6;  // the one walk
+  expected.faults.killAfterEvents = 4;
   EXPECT_EQ(folder.StateText(), sim::SerializeState(expected, kVendorId));
   const sim::State state = folder.State();
   EXPECT_EQ(state.vendorId, 4660);
   EXPECT_EQ(state.pid, (std::array<uint8_t, 4>{'A', 'B', 0xC8, 'D'}));
   EXPECT_EQ(state.vid, (std::array<uint8_t, 4>{0x0A, 0x0B, 0x0C, 0x0D}));
   EXPECT_TRUE(state.config.empty());
-  EXPECT_EQ(state.faults.lengthMismatch.at(0xF300), 2u);
+  EXPECT_EQ(state.faults.lengthMismatch.at(0xF300).count, 2u);
+  EXPECT_EQ(state.faults.readFailures.at(0x5095), (sim::Counter{2, 1}));
+  EXPECT_EQ(state.mode, sim::Mode::kPatch);
+  EXPECT_NE(folder.StateText().find(R"("5095": {)" "\n" R"(        "after": 2,)"), std::string::npos)
+      << "a counter with events to let pass keeps its form";
   EXPECT_EQ(state.faults.ackAfter, (std::array<uint32_t, 4>{1, 100, 1, 1}));
 }
 

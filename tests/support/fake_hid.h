@@ -120,6 +120,8 @@ class FakeHid final : public HidBackend {
   std::vector<HidEvent> events;
   Responder responder;
   FailPredicate failIf;
+  // What a claim on an opened interface finds; taken when unset.
+  std::function<HidClaim(const HidInterface& target)> claimAnswer;
 
   // Input reports, served in order before the responder is asked.
   void QueueReply(const Report& reply);
@@ -152,6 +154,9 @@ class FakeHid final : public HidBackend {
   bool GetVendorId(HidHandle handle, uint16_t& vendorId) override;
   bool SetOutputReport(HidHandle handle, const Report& report) override;
   bool GetInputReport(HidHandle handle, Report& report) override;
+  HidClaim Claim(const HidInterface& target, HidHandle) override {
+    return claimAnswer ? claimAnswer(target) : HidClaim{};
+  }
   void Close(HidHandle handle) override;
   uint32_t LastError() override { return lastError_; }
 
@@ -202,6 +207,7 @@ class RecordingHid final : public HidBackend {
   bool GetVendorId(HidHandle handle, uint16_t& vendorId) override;
   bool SetOutputReport(HidHandle handle, const Report& report) override;
   bool GetInputReport(HidHandle handle, Report& report) override;
+  HidClaim Claim(const HidInterface& target, HidHandle handle) override { return inner_.Claim(target, handle); }
   void Close(HidHandle handle) override;
   uint32_t LastError() override { return inner_.LastError(); }
 

@@ -293,6 +293,46 @@ TEST(OpenForJobTest, StopsAtTheFirstSuccess) {
   }
 }
 
+// A controller another process holds: one line, naming it where the
+// platform can, no further attempt and no sleep; nothing sent, nothing left open.
+TEST(OpenForJobTest, ControllerHeldElsewhereEndsTheSequenceAtOnce) {
+  for (const uint32_t holder : {0u, 4242u}) {
+    SCOPED_TRACE(holder);
+    testing::FakeClock clock;
+    FakeHid hid({MatchingInterface(L"A"), MatchingInterface(L"B")});
+    hid.claimAnswer = [holder](const HidInterface&) { return HidClaim{HidClaim::Outcome::kBusy, holder}; };
+    testing::LogCapture log(3);
+    CConnectionTLC connection;
+
+    EXPECT_FALSE(OpenForJob(connection));
+
+    EXPECT_EQ(log.text(), holder == 0 ? "error     : controller in use by another process, nothing sent\n"
+                                      : "error     : controller in use by another process (pid 4242), nothing sent\n");
+    EXPECT_TRUE(clock.sleeps.empty());
+    EXPECT_EQ(hid.CallCount(HidCall::kWalk), 1);
+    EXPECT_EQ(hid.CallCount(HidCall::kOpen), 1) << "the second matching collection is not tried";
+    EXPECT_EQ(hid.CallCount(HidCall::kSetOutputReport), 0);
+    EXPECT_EQ(hid.OpenHandleCount(), 0);
+    EXPECT_TRUE(connection.busy);
+    EXPECT_EQ(connection.busyHolderPid, holder);
+    EXPECT_TRUE(LastOpenFoundBusy());
+
+    hid.claimAnswer = nullptr;
+    EXPECT_TRUE(OpenForJob(connection));
+    EXPECT_FALSE(connection.busy);
+    EXPECT_FALSE(LastOpenFoundBusy());
+  }
+}
+
+TEST(ControllerLockNameTest, OneNamePerPathWhateverTheCase) {
+  const std::wstring name = ControllerLockName(L"\\\\?\\hid#vid_1234&col02");
+  EXPECT_EQ(name.rfind(L"Global\\tessaro-controller-", 0), 0u);
+  EXPECT_EQ(name.size(), std::wstring(L"Global\\tessaro-controller-").size() + 16);
+  EXPECT_EQ(name.find(L'\\', 7), std::wstring::npos) << "no backslash after the namespace";
+  EXPECT_EQ(ControllerLockName(L"\\\\?\\HID#VID_1234&COL02"), name);
+  EXPECT_NE(ControllerLockName(L"\\\\?\\hid#vid_1234&col03"), name);
+}
+
 TEST(OpenForJobTest, DefaultMaskShowsOnlyTheFailures) {
   testing::FakeClock clock;
   FakeHid hid;

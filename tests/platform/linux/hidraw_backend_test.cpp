@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/lock_holder.h"
+#include "tests/support/fake_clock.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
 #include "transport/connection.h"
@@ -237,6 +240,60 @@ TEST(HidrawBackend, ConnectionFindsTheVendorCollection) {
     EXPECT_EQ(OpenDescriptorCount(), before);
     InstallHid(previous);
   }
+}
+
+}  // namespace
+}  // namespace tessaro
+
+namespace tessaro {
+namespace {
+
+// Another open of the node holding the lock stands for another process:
+// flock locks belong to one open file, whoever opened it.
+TEST(HidrawBackend, ControllerLockedElsewhereIsBusyAndNamesTheHolder) {
+  FakeHidraw tree;
+  tree.AddNode("hidraw3", &kVendor, kVendorId);
+  HidrawBackend hid(tree.sys(), tree.dev());
+  HidBackend* previous = InstallHid(&hid);
+  testing::FakeClock clock;
+  testing::LogCapture log(3);
+  const int other = ::open((tree.dev() + "/hidraw3").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+  const size_t before = OpenDescriptorCount();
+  {
+    CConnectionTLC connection;
+    EXPECT_FALSE(OpenForJob(connection));
+    EXPECT_TRUE(connection.busy);
+    EXPECT_TRUE(LastOpenFoundBusy());
+    EXPECT_EQ(log.text(), "error     : controller in use by another process (pid " + std::to_string(getpid()) +
+                              "), nothing sent\n");
+    EXPECT_EQ(clock.totalSleptMs, 0u) << "waiting would not free it";
+    EXPECT_EQ(OpenDescriptorCount(), before);
+
+    ::close(other);
+    log.clear();
+    EXPECT_TRUE(OpenForJob(connection));
+    EXPECT_FALSE(LastOpenFoundBusy());
+    // Held now: another open of the node is refused its lock.
+    const int third = ::open((tree.dev() + "/hidraw3").c_str(), O_RDWR | O_CLOEXEC);
+    EXPECT_NE(::flock(third, LOCK_EX | LOCK_NB), 0);
+    ::close(third);
+    connection.Close();
+  }
+  InstallHid(previous);
+}
+
+TEST(LockHolder, ReadsTheWriterOfTheFileFromProcLocks) {
+  const std::string locks =
+      "1: POSIX  ADVISORY  WRITE 77 08:01:1234 0 EOF\n"
+      "2: FLOCK  ADVISORY  WRITE 4321 00:1a:99 0 EOF\n"
+      "2: -> FLOCK  ADVISORY  WRITE 555 00:1a:99 0 EOF\n"
+      "3: FLOCK  ADVISORY  READ 88 00:1a:100 0 EOF\n";
+  EXPECT_EQ(FlockHolderPidIn(locks, 0x00, 0x1a, 99), 4321u);
+  EXPECT_EQ(FlockHolderPidIn(locks, 0x08, 0x01, 1234), 0u) << "a POSIX lock is not the tool's";
+  EXPECT_EQ(FlockHolderPidIn(locks, 0x00, 0x1a, 100), 0u) << "a shared lock holds nothing exclusively";
+  EXPECT_EQ(FlockHolderPidIn("", 0, 0, 1), 0u);
 }
 
 }  // namespace

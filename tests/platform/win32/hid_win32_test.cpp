@@ -6,6 +6,7 @@
 
 #include <iostream>
 #include <string>
+#include <thread>
 
 #include "platform/win32/file_win32.h"
 #include "platform/win32/hid_win32.h"
@@ -159,6 +160,33 @@ INSTANTIATE_TEST_SUITE_P(Win32, HidContractTest,
 
 namespace tessaro {
 namespace {
+
+// The named mutex is owned by a thread, so another thread stands for
+// another process. Windows paths are case-blind: so is the lock.
+TEST(Win32HidTest, ClaimedControllerIsBusyForEveryoneElseUntilClosed) {
+  const HidInterface controller{L"\\\\?\\hid#vid_1234&pid_0001&col02#test-claim", 0};
+  const HidInterface sameInOtherCase{L"\\\\?\\HID#VID_1234&PID_0001&COL02#TEST-CLAIM", 0};
+  Win32HidBackend holder;
+  const HidHandle held = 0x1234;
+  ASSERT_EQ(holder.Claim(controller, held).outcome, HidClaim::Outcome::kTaken);
+
+  const auto claimElsewhere = [](const HidInterface& target) {
+    HidClaim claim;
+    std::thread([&] {
+      Win32HidBackend other;
+      claim = other.Claim(target, 0x99);
+      if (claim.outcome == HidClaim::Outcome::kTaken) other.Close(0x99);
+    }).join();
+    return claim;
+  };
+  EXPECT_EQ(claimElsewhere(controller).outcome, HidClaim::Outcome::kBusy);
+  EXPECT_EQ(claimElsewhere(sameInOtherCase).outcome, HidClaim::Outcome::kBusy);
+  EXPECT_EQ(claimElsewhere(controller).holderPid, 0u) << "Windows cannot tell the owner";
+  EXPECT_EQ(claimElsewhere(HidInterface{L"\\\\?\\hid#another", 0}).outcome, HidClaim::Outcome::kTaken);
+
+  holder.Close(held);
+  EXPECT_EQ(claimElsewhere(controller).outcome, HidClaim::Outcome::kTaken);
+}
 
 // The code in a failure's message is the failing call's own, even when the
 // log opens its file (another system call) before the message is printed.
