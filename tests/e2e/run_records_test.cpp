@@ -3,7 +3,10 @@
 // own, and a run that is byte for byte the same with or without them. These
 // also run against the Windows programs under Wine, where the same files are
 // expected.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -117,6 +120,25 @@ TEST(RunRecords, ResultFileForEveryOutcome) {
     // No new file is left behind beside the result.
     for (const std::string& name : run.Files()) EXPECT_EQ(name.find(".new"), std::string::npos) << name;
   }
+}
+
+// Another process holds the controller (here: the simulator's lock on its
+// flash file, taken by the test): the job sends nothing and says busy.
+TEST(RunRecords, BusyControllerEndsAsBusy) {
+  if (IsWindowsBuild()) GTEST_SKIP() << "the lock is taken with flock: native runs only";
+  const RunResult folder = Folder({SimState(), {kFlashFile, ""}});
+  const int fd = open((folder.dir() + "/" + kFlashFile).c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+  setenv("TESSARO_RESULT", "result.json", 1);
+  const RunResult run = RunIn(folder, {"-f", "--file", "fw.bin"});
+  unsetenv("TESSARO_RESULT");
+  close(fd);
+  const Json result = Json::parse(run.ReadFile("result.json"));
+  EXPECT_EQ(result["outcome"], "busy");
+  EXPECT_EQ(result["result"], -1);
+  EXPECT_EQ(result["lastError"],
+            "error     : controller in use by another process (pid " + std::to_string(getpid()) + "), nothing sent");
 }
 
 // The runs that reach no job but --version, usage and refused command lines
