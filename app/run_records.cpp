@@ -241,6 +241,9 @@ void RunRecords::SetOptions(const RecordedOptions& options) { summary_.options =
 void RunRecords::SetJob(RecordedJob job, const std::string& property) {
   summary_.job = job;
   summary_.property = property;
+  // A run cut short (a signal before or after an update, a crash, a power
+  // loss) must not leave the result of an earlier run for a script to trust.
+  if (!resultPath_.empty()) std::remove(resultPath_.c_str());
 }
 
 int32_t RunRecords::Refused(int32_t exitCode, const char* text) {

@@ -60,6 +60,7 @@ class RunRecords {
   RunRecords& operator=(const RunRecords&) = delete;
 
   void SetOptions(const RecordedOptions& options);
+  // Just before the job runs; the result file of an earlier run goes away.
   void SetJob(RecordedJob job, const std::string& property);
   // The end of a run that was refused after the command line parsed, with
   // the refusal's text; returns the exit code unchanged.

@@ -11,6 +11,8 @@
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -89,7 +91,8 @@ TEST(RunRecords, ResultFileForEveryOutcome) {
        {{"result", 0}, {"lastMessage", "info      : Doesn't meet the update conditions"}}},
       {"not-needed-version", {"-c", "--file", "cfg.txt"}, {SimState(R"("config": "FF0001")"), SampleConfig()},
        {{"result", -6}, {"exitCode", 250}, {"before", {{"cfgVersion", 255}}}}},
-      {"failed", {"-f", "--file", "fw.bin"}, {SimState(R"("faults": {"commandFailures": {"10": 3}})"), SampleFirmware()},
+      {"failed", {"-f", "--file", "fw.bin"},
+       {SimState(R"("faults": {"commandFailures": {"10": 3}})"), SampleFirmware()},
        {{"result", -2}, {"exitCode", 254}, {"lastError", "error     : Update fw finish ERROR"}}},
       {"no-controller", {"-p", "sensorid"}, {SimState(R"("present": false)")},
        {{"result", 255}, {"lastError", "error     : open TLC failed"}}},
@@ -139,6 +142,22 @@ TEST(RunRecords, BusyControllerEndsAsBusy) {
   EXPECT_EQ(result["result"], -1);
   EXPECT_EQ(result["lastError"],
             "error     : controller in use by another process (pid " + std::to_string(getpid()) + "), nothing sent");
+}
+
+// A run cut short leaves no result rather than an earlier run's.
+TEST(RunRecords, KilledRunLeavesNoEarlierResult) {
+  if (IsWindowsBuild()) GTEST_SKIP() << "SIGKILL of the program itself: native runs only";
+  // Real time: the absent controller's first 2000 ms wait is where the kill lands.
+  const RunResult folder =
+      Folder({{kStateFile, "{\"present\": false}\n"}, {"result.json", "{\"outcome\": \"read\"}\n"}});
+  setenv("TESSARO_RESULT", "result.json", 1);
+  StartedRun run = Start(folder, {"-p", "vid"});
+  unsetenv("TESSARO_RESULT");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  run.Signal(SIGKILL);
+  const RunResult cut = run.Wait();
+  EXPECT_EQ(cut.signal, SIGKILL);
+  EXPECT_FALSE(cut.HasFile("result.json"));
 }
 
 // The runs that reach no job but --version, usage and refused command lines
