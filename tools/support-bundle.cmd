@@ -19,10 +19,13 @@ if not exist "%tool%" (
   echo support-bundle: %tool% not found; set TESSARO_BIN 1>&2
   exit /b 1
 )
+rem A number of its own where PowerShell is missing.
+set "stamp=%RANDOM%%RANDOM%"
 for /f %%t in ('powershell -NoProfile -Command "(Get-Date).ToUniversalTime().ToString('yyyyMMdd-HHmmss')"') do set "stamp=%%t"
 set "name=tessaro-support-%COMPUTERNAME%-%stamp%"
 set "bundle=%TEMP%\%name%"
-mkdir "%bundle%" || exit /b 1
+mkdir "%bundle%"
+if not exist "%bundle%\" exit /b 1
 
 "%tool%" --version > "%bundle%\version.txt" 2>&1
 if exist "%~dp0tessaro-info.exe" "%~dp0tessaro-info.exe" devices --json > "%bundle%\devices.json" 2> "%bundle%\devices.err"
@@ -41,20 +44,20 @@ type "%bundle%\console.txt"
 
 :pack
 if exist TessaroLogFile.txt copy /y TessaroLogFile.txt "%bundle%\" > nul
-> "%bundle%\machine.txt" 2>&1 (
-  echo == date
-  powershell -NoProfile -Command "(Get-Date).ToUniversalTime().ToString('u')"
-  echo == OS
-  ver
-  systeminfo | findstr /b /c:"OS Name" /c:"OS Version" /c:"System Type"
-  echo == user
-  whoami /user /groups
-  echo == HID devices
-  pnputil /enum-devices /class HIDClass
-)
+set "machine=%bundle%\machine.txt"
+echo == date >> "%machine%" 2>&1
+powershell -NoProfile -Command "(Get-Date).ToUniversalTime().ToString('u')" >> "%machine%" 2>&1
+echo == OS >> "%machine%" 2>&1
+ver >> "%machine%" 2>&1
+systeminfo | findstr /b /c:"OS Name" /c:"OS Version" /c:"System Type" >> "%machine%" 2>&1
+echo == user >> "%machine%" 2>&1
+whoami /user /groups >> "%machine%" 2>&1
+echo == HID devices >> "%machine%" 2>&1
+pnputil /enum-devices /class HIDClass >> "%machine%" 2>&1
 
-tar -a -c -f "%CD%\%name%.zip" -C "%TEMP%" "%name%" || (
-  echo support-bundle: cannot write %CD%\%name%.zip 1>&2
+tar -a -c -f "%CD%\%name%.zip" -C "%TEMP%" "%name%"
+if not exist "%CD%\%name%.zip" (
+  echo support-bundle: cannot write %CD%\%name%.zip; the files are in %bundle% 1>&2
   exit /b 1
 )
 rmdir /s /q "%bundle%"
