@@ -4,18 +4,36 @@
 #include <cstdio>
 #include <string>
 
-#include "app/log.h"
 #include "app/options.h"
 #include "app/run_records.h"
+#include "base/log.h"
 #include "cmdline/cmdline.h"
 #include "update/jobs.h"
+#include "update/subfw_kinds.h"
 
 namespace tessaro {
 namespace {
 
 enum class JobKind { kNone, kFirmware, kConfiguration, kProperty };
 
-constexpr const char* kVersionNumber = "1.0.1.3";
+// The project's version in the build, the one place it is written.
+constexpr const char* kVersionNumber = TESSARO_VERSION;
+
+// "bit2:KV30 bitb:Q5 ...,default=0x844(KV30+Q5+short)": each kind's bit in
+// hex, then the default mask and the kinds it holds.
+std::string FlagHelpText() {
+  std::string text = "flag that indicate which type of sub firmware should be update;\r\n\t\t";
+  char number[16];
+  std::string neededNames;
+  for (const SubFwKindInfo& kind : kSubFwKinds) {
+    std::snprintf(number, sizeof number, "%x", kind.type);
+    if (&kind != &kSubFwKinds[0]) text += " ";
+    text += std::string("bit") + number + ":" + kind.flagName;
+    if (kind.needed) neededNames += (neededNames.empty() ? "" : "+") + std::string(kind.flagName);
+  }
+  std::snprintf(number, sizeof number, "%x", kDefaultSubFwMask);
+  return text + ",default=0x" + number + "(" + neededNames + ")";
+}
 
 // The property word picks the query; a word that names none runs nothing
 // and leaves the exit code at 0.
@@ -48,16 +66,13 @@ void DeclareOptions(cmdline::parser& options) {
   options.addFlag("version", 'v', "version of this app");
   options.addOption<std::string>("prop", 'p', "get info from ic.option for [pid vid sensorID cfgver]", false, "pid");
   options.addOption<std::string>("file", 0, "file of firmware or config", false, "");
-  options.addOption<int32_t>("flag", 0,
-                             "flag that indicate which type of sub firmware should be update;\r\n"
-                             "\t\tbit2:KV30 bitb:Q5 bit6:short bit5:smallsys bite:bootcode,default=0x844(KV30+Q5+short)",
-                             false, 2116);
+  options.addOption<int32_t>("flag", 0, FlagHelpText(), false, static_cast<int32_t>(kDefaultSubFwMask));
 }
 
 int32_t RunTessaro(int argc, char** argv) {
   std::string fileName;
   std::string propertyText;
-  uint32_t subTypeFlag = 0x844;
+  uint32_t subTypeFlag = kDefaultSubFwMask;
 
   logSink = WriteLogLine;
   RunRecords records(argc > 0 ? argv[0] : nullptr, kVersionNumber);

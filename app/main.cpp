@@ -1,5 +1,5 @@
 #include "app/entry.h"
-#include "platform/system.h"
+#include "base/system.h"
 
 int main(int argc, char** argv) {
   tessaro::SystemBackends backends;

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <random>
 
+#include "base/clock.h"
 #include "base/sha256.h"
-#include "platform/clock.h"
-#include "platform/system.h"
+#include "base/system.h"
 
 namespace tessaro {
 namespace {

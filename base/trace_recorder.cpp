@@ -47,18 +47,10 @@ void TracingClock::SleepMs(uint32_t sleepMs) {
 
 TraceRecorder::TraceRecorder(std::string path)
     : file_(std::move(path)),
-      previousHid_(&TheHid()),
-      previousClock_(&TheClock()),
-      hid_(*previousHid_, *this),
-      clock_(*previousClock_, *this) {
-  InstallHid(&hid_);
-  InstallClock(&clock_);
-}
-
-TraceRecorder::~TraceRecorder() {
-  InstallClock(previousClock_);
-  InstallHid(previousHid_);
-}
+      hid_(TheHid(), *this),
+      clock_(TheClock(), *this),
+      installedHid_(&hid_),
+      installedClock_(&clock_) {}
 
 void TraceRecorder::HidEvent(const std::string& line) {
   if (!hidUsed_) {

@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
+#include "base/hid.h"
+#include "base/seams.h"
 #include "base/trace.h"
-#include "platform/clock.h"
-#include "transport/hid.h"
 
 namespace tessaro {
 
@@ -55,7 +56,6 @@ class TracingClock final : public Clock {
 class TraceRecorder {
  public:
   explicit TraceRecorder(std::string path);
-  ~TraceRecorder();
   TraceRecorder(const TraceRecorder&) = delete;
   TraceRecorder& operator=(const TraceRecorder&) = delete;
 
@@ -66,10 +66,10 @@ class TraceRecorder {
   trace::File file_;
   bool hidUsed_ = false;
   std::vector<std::string> heldSleeps_;
-  HidBackend* previousHid_;
-  Clock* previousClock_;
   TracingHid hid_;
   TracingClock clock_;
+  Installed<HidBackend> installedHid_;
+  Installed<Clock> installedClock_;
 };
 
 // The recorder when TESSARO_TRACE names a file; nothing otherwise, so that

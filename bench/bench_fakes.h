@@ -1,16 +1,16 @@
 #pragma once
-// What the benchmarks put behind the seams: a controller that costs nothing
-// (it discards every write and answers every read at once) and a clock that
-// never waits, so that only the tool's own work is timed.
+// What the benchmarks put behind the HID seam: a controller that costs
+// nothing (it discards every write and answers every read at once), so that
+// only the tool's own work is timed. The clock and the log are the tests'
+// FakeClock and LogCapture, told to keep nothing.
 #include <cstdint>
 #include <cstring>
 #include <memory>
 
-#include "app/log.h"
-#include "platform/clock.h"
+#include "base/seams.h"
 #include "transport/connection.h"
-#include "transport/hid.h"
 #include "transport/registers.h"
+#include "transport/report.h"
 
 namespace tessaro::bench {
 
@@ -20,12 +20,13 @@ namespace tessaro::bench {
 // elsewhere. It keeps nothing of what it is sent.
 class InstantController final : public HidBackend {
  public:
-  InstantController() : previous_(InstallHid(this)) {}
-  ~InstantController() override { InstallHid(previous_); }
+  InstantController() = default;
   InstantController(const InstantController&) = delete;
   InstantController& operator=(const InstantController&) = delete;
 
-  std::unique_ptr<HidWalk> BeginWalk() override { return std::make_unique<OneWalk>(); }
+  std::unique_ptr<HidWalk> BeginWalk() override {
+    return std::make_unique<ListWalk>(std::vector<HidInterface>{{L"instant", 0}});
+  }
   bool Open(const HidInterface&, HidHandle& out) override {
     out = 1;
     return true;
@@ -52,7 +53,9 @@ class InstantController final : public HidBackend {
     std::memset(report + 1, 0, sizeof(Report) - 1);
     report[3] = static_cast<uint8_t>(askedBytes_ >> 8);
     report[4] = static_cast<uint8_t>(askedBytes_);
-    for (uint16_t i = 0; i < askedBytes_; ++i) report[5 + i] = ByteAt(static_cast<uint16_t>(askedAddress_ + i));
+    for (uint16_t i = 0; i < askedBytes_; ++i) {
+      report[kReplyDataOffset + i] = ByteAt(static_cast<uint16_t>(askedAddress_ + i));
+    }
     return true;
   }
   void Close(HidHandle) override {}
@@ -63,19 +66,6 @@ class InstantController final : public HidBackend {
   uint64_t outputReports = 0;
 
  private:
-  class OneWalk final : public HidWalk {
-   public:
-    bool Next(HidInterface& out) override {
-      if (done_) return false;
-      done_ = true;
-      out = HidInterface{L"instant", 0};
-      return true;
-    }
-
-   private:
-    bool done_ = false;
-  };
-
   uint8_t ByteAt(uint16_t address) const {
     if (address == reg::kPatchStateAddr) return reg::kPatchReady;
     if (address == reg::kFlashStateAddr) return reg::kFlashDone;
@@ -85,45 +75,9 @@ class InstantController final : public HidBackend {
     return 0;
   }
 
-  HidBackend* previous_;
+  Installed<HidBackend> installed_{this};
   uint16_t askedAddress_ = 0;
   uint16_t askedBytes_ = 0;
-};
-
-class NoWaitClock final : public Clock {
- public:
-  NoWaitClock() : previous_(InstallClock(this)) {}
-  ~NoWaitClock() override { InstallClock(previous_); }
-  NoWaitClock(const NoWaitClock&) = delete;
-  NoWaitClock& operator=(const NoWaitClock&) = delete;
-
-  // The time of day stays the one installed before, so log stamps are real.
-  UtcTime NowUtc() override { return previous_->NowUtc(); }
-  void SleepMs(uint32_t sleepMs) override { sleptMs += sleepMs; }
-  uint64_t sleptMs = 0;
-
- private:
-  Clock* previous_;
-};
-
-// The default log mask with a sink that takes the formatted line and drops
-// it: progress lines are formatted as in a real run, and nothing is printed.
-class SilentLog {
- public:
-  SilentLog() : previousSink_(logSink), previousMask_(logMask) {
-    logSink = [](const char*) {};
-    logMask = kLogInfo;
-  }
-  ~SilentLog() {
-    logSink = previousSink_;
-    logMask = previousMask_;
-  }
-  SilentLog(const SilentLog&) = delete;
-  SilentLog& operator=(const SilentLog&) = delete;
-
- private:
-  LogSink previousSink_;
-  int32_t previousMask_;
 };
 
 // A connection that counts as open on the instant controller.

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "tests/support/image_builder.h"
+#include "tools/image_builder.h"
 
 namespace tessaro::bench {
 

@@ -8,7 +8,9 @@
 
 #include "bench/bench_counters.h"
 #include "bench/bench_fakes.h"
-#include "tests/support/image_builder.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/log_capture.h"
+#include "tools/image_builder.h"
 #include "update/jobs.h"
 
 namespace tessaro::bench {
@@ -53,8 +55,9 @@ BENCHMARK(BM_ReadRegister)->Arg(1)->Arg(12)->Arg(60);
 // poll read, the checksum and the progress line (formatted, then dropped).
 void BM_LoadSubFw(benchmark::State& state) {
   InstantController controller;
-  NoWaitClock clock;
-  SilentLog log;
+  testing::FakeClock clock;
+  clock.recordSleeps = false;
+  testing::LogCapture log(kLogInfo, false);
   CConnectionTLC connection;
   MarkOpen(connection);
   const uint32_t bytes = static_cast<uint32_t>(state.range(0));

@@ -9,12 +9,12 @@
 #include <fstream>
 #include <string>
 
+#include "base/system.h"
 #include "bench/bench_counters.h"
-#include "bench/bench_fakes.h"
 #include "bench/bench_images.h"
 #include "images/cfg_image.h"
 #include "images/fw_image.h"
-#include "platform/system.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/memory_files.h"
 
 namespace tessaro::bench {
@@ -44,7 +44,7 @@ class TempImageFile {
 
 void BM_LoadFwFile_Memory(benchmark::State& state) {
   testing::MemoryFileSystem files;
-  SilentLog log;
+  testing::LogCapture log(kLogInfo, false);
   const std::string bytes = FirmwareImageOfSize(static_cast<uint32_t>(state.range(0)));
   files.files[kName] = bytes;
   for (auto _ : state) {
@@ -59,7 +59,7 @@ BENCHMARK(BM_LoadFwFile_Memory)->Arg(64 << 10)->Arg(1 << 20)->Arg(16 << 20)->Uni
 
 void BM_LoadFwFile_TempFile(benchmark::State& state) {
   SystemBackends system;
-  SilentLog log;
+  testing::LogCapture log(kLogInfo, false);
   const std::string bytes = FirmwareImageOfSize(static_cast<uint32_t>(state.range(0)));
   const TempImageFile file(bytes);
   const std::string path = file.path();
@@ -75,12 +75,12 @@ BENCHMARK(BM_LoadFwFile_TempFile)->Arg(64 << 10)->Arg(1 << 20)->Arg(16 << 20)->U
 
 void BM_LoadCfgFile_Memory(benchmark::State& state) {
   testing::MemoryFileSystem files;
-  SilentLog log;
+  testing::LogCapture log(kLogInfo, false);
   const std::string text = ConfigurationOfSize(static_cast<uint32_t>(state.range(0)));
   files.files[kName] = text;
   for (auto _ : state) {
     CfgImage image;
-    if (LoadCfgFile(image, kName) != 1) state.SkipWithError("configuration refused");
+    if (image.LoadCfgFile(kName) != 1) state.SkipWithError("configuration refused");
     benchmark::DoNotOptimize(image.data.get());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
@@ -90,13 +90,13 @@ BENCHMARK(BM_LoadCfgFile_Memory)->Arg(4 << 10)->Arg(64 << 10)->Arg(1 << 20)->Uni
 
 void BM_LoadCfgFile_TempFile(benchmark::State& state) {
   SystemBackends system;
-  SilentLog log;
+  testing::LogCapture log(kLogInfo, false);
   const std::string text = ConfigurationOfSize(static_cast<uint32_t>(state.range(0)));
   const TempImageFile file(text);
   const std::string path = file.path();
   for (auto _ : state) {
     CfgImage image;
-    if (LoadCfgFile(image, path.c_str()) != 1) state.SkipWithError("configuration refused");
+    if (image.LoadCfgFile(path.c_str()) != 1) state.SkipWithError("configuration refused");
     benchmark::DoNotOptimize(image.data.get());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));

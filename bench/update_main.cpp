@@ -4,12 +4,14 @@
 // are the tool's alone; under tessaro-sim the simulated controller's flash
 // and trace add their own.
 #include "app/entry.h"
+#include "base/system.h"
 #include "bench/bench_fakes.h"
-#include "platform/system.h"
+#include "tests/support/fake_clock.h"
 
 int main(int argc, char** argv) {
   tessaro::SystemBackends system;
   tessaro::bench::InstantController controller;
-  tessaro::bench::NoWaitClock clock;
+  tessaro::testing::FakeClock clock;
+  clock.recordSleeps = false;
   return tessaro::RunTessaro(argc, argv);
 }

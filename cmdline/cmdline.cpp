@@ -7,10 +7,10 @@
 namespace cmdline {
 
 void parser::addFlag(const std::string& longName, char shortName, const std::string& description) {
-  Declare(std::make_unique<option_without_value>(longName, shortName, description));
+  declare(std::make_unique<option_without_value>(longName, shortName, description));
 }
 
-void parser::Declare(std::unique_ptr<option_base> option) {
+void parser::declare(std::unique_ptr<option_base> option) {
   const std::string& name = option->longName();
   if (options_.count(name) != 0) throw cmdline_error("multiple definition: " + name);
   declarationOrder_.push_back(option.get());
@@ -98,7 +98,7 @@ bool parser::parseArgs(int argc, const char* const argv[]) {
         applyFlag(name);
       }
     } else if (!argument.empty() && argument[0] == '-') {
-      ApplyShortGroup(argument.substr(1), index, argc, argv);
+      applyShortGroup(argument.substr(1), index, argc, argv);
     } else {
       positional_.push_back(argument);
     }
@@ -112,7 +112,7 @@ bool parser::parseArgs(int argc, const char* const argv[]) {
 
 // Every letter but the last is a flag; the last takes the next argument as
 // its value when its option carries one.
-void parser::ApplyShortGroup(const std::string& group, int& index, int argc, const char* const argv[]) {
+void parser::applyShortGroup(const std::string& group, int& index, int argc, const char* const argv[]) {
   for (std::string::size_type position = 0; position < group.size(); ++position) {
     const char letter = group[position];
     auto entry = shortNames_.find(letter);

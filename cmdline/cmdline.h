@@ -111,7 +111,7 @@ class option_with_value : public option_base {
       : longName_(std::move(longName)),
         shortName_(shortName),
         required_(required),
-        helpText_(BuildHelpText(description, required, defaultValue)),
+        helpText_(buildHelpText(description, required, defaultValue)),
         defaultValue_(defaultValue),
         value_(defaultValue) {}
 
@@ -141,7 +141,7 @@ class option_with_value : public option_base {
   T& value() { return value_; }
 
  private:
-  static std::string BuildHelpText(const std::string& description, bool required, const T& defaultValue) {
+  static std::string buildHelpText(const std::string& description, bool required, const T& defaultValue) {
     std::ostringstream out;
     out << description << " (" << type_name<T>::get();
     if (!required) out << " [=" << defaultValue << "]";
@@ -183,7 +183,7 @@ class parser {
   template <class T>
   void addOption(const std::string& longName, char shortName, const std::string& description,
                  bool required = false, const T& defaultValue = T()) {
-    Declare(std::make_unique<option_with_value_with_reader<T, default_reader<T>>>(longName, shortName, description,
+    declare(std::make_unique<option_with_value_with_reader<T, default_reader<T>>>(longName, shortName, description,
                                                                                   required, defaultValue));
   }
 
@@ -214,11 +214,11 @@ class parser {
   const std::vector<std::string>& errors() const { return errors_; }
 
  private:
-  void Declare(std::unique_ptr<option_base> option);
+  void declare(std::unique_ptr<option_base> option);
   option_base& Find(const std::string& longName) const;
   void applyFlag(const std::string& longName);
   void applyValue(const std::string& longName, const std::string& text);
-  void ApplyShortGroup(const std::string& group, int& index, int argc, const char* const argv[]);
+  void applyShortGroup(const std::string& group, int& index, int argc, const char* const argv[]);
 
   // Ordered byte-wise by long name; the short-name check and the "need
   // option" messages follow this order.

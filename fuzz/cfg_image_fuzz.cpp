@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   testing::MemoryFileSystem& files = Files();
   files.files["cfg.txt"] = text;
   CfgImage image;
-  const int32_t result = LoadCfgFile(image, "cfg.txt");
+  const int32_t result = image.LoadCfgFile("cfg.txt");
   FUZZ_CHECK(files.openHandles == 0);
   const std::vector<uint8_t> expected = PaddedDecode(text);
   uint8_t expectedSum = 0;

@@ -7,22 +7,18 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/log.h"
+#include "base/log.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/memory_files.h"
 
 namespace tessaro::fuzzing {
 
-inline void DropLine(const char*) {}
-
 // The memory file system, installed at the first input and kept for the
 // whole run.
 inline testing::MemoryFileSystem& Files() {
-  static testing::MemoryFileSystem* files = [] {
-    logSink = DropLine;
-    logMask = kLogError | kLogDebug;
-    return new testing::MemoryFileSystem;
-  }();
-  return *files;
+  static testing::LogCapture log(kLogError | kLogDebug, false);
+  static testing::MemoryFileSystem files;
+  return files;
 }
 
 // A broken invariant is a finding: libFuzzer saves the input on abort.

@@ -16,8 +16,8 @@
 #include <unistd.h>
 
 #include "app/entry.h"
-#include "app/log.h"
 #include "app/options.h"
+#include "base/log.h"
 #include "cmdline/cmdline.h"
 #include "fuzz/fuzz_support.h"
 

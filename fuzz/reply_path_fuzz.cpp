@@ -24,9 +24,10 @@
 #include <string>
 #include <vector>
 
+#include "base/seams.h"
 #include "fuzz/fuzz_support.h"
 #include "tests/support/fake_clock.h"
-#include "tests/support/image_builder.h"
+#include "tools/image_builder.h"
 #include "transport/registers.h"
 #include "update/jobs.h"
 
@@ -45,6 +46,8 @@ const std::wstring kOtherPath = L"\\\\?\\hid#fuzz&col01";
 const std::wstring kControllerPath = L"\\\\?\\hid#fuzz&col02";
 
 // The loop counts of the jobs: bounds for the calls and sleeps of one run.
+// Written again on purpose instead of taken from update/: an independent
+// oracle, so that a loop that grows in a job is a finding here.
 constexpr uint64_t kOpenAttempts = 4;
 constexpr uint64_t kCallsPerWalk = 1 + 2 * 4;  // the walk, then open, caps, vendor ID, close of each interface
 constexpr uint64_t kVersionReads = 5;
@@ -121,32 +124,18 @@ const JobFiles& TheJobFiles() {
   return *files;
 }
 
-class ListWalk final : public HidWalk {
- public:
-  bool Next(HidInterface& out) override {
-    if (next_ >= 2) return false;
-    out = HidInterface{next_ == 0 ? kOtherPath : kControllerPath, static_cast<uint32_t>(next_)};
-    ++next_;
-    return true;
-  }
-
- private:
-  int next_ = 0;
-};
-
 uint16_t Word(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
 
 // The controller: fed by the input, and checking what it is sent.
 class ReplyHid final : public HidBackend {
  public:
-  explicit ReplyHid(FuzzedDataProvider& input) : input_(input), previous_(InstallHid(this)) {}
-  ~ReplyHid() override { InstallHid(previous_); }
+  explicit ReplyHid(FuzzedDataProvider& input) : input_(input) {}
   ReplyHid(const ReplyHid&) = delete;
   ReplyHid& operator=(const ReplyHid&) = delete;
 
   std::unique_ptr<HidWalk> BeginWalk() override {
     ++calls;
-    return std::make_unique<ListWalk>();
+    return std::make_unique<ListWalk>(std::vector<HidInterface>{{kOtherPath, 0}, {kControllerPath, 1}});
   }
 
   bool Open(const HidInterface& target, HidHandle& out) override {
@@ -342,7 +331,7 @@ class ReplyHid final : public HidBackend {
   }
 
   FuzzedDataProvider& input_;
-  HidBackend* previous_;
+  Installed<HidBackend> installed_{this};
   std::set<HidHandle> open_;
 
   bool readPending_ = false;

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "images/whole_file.h"
 
 namespace tessaro {
@@ -25,9 +25,10 @@ void CfgImage::Release() {
   data.reset();
 }
 
-int32_t LoadCfgFile(CfgImage& image, const char* cfg_name) {
+int32_t CfgImage::LoadCfgFile(const char* cfg_name) {
+  CfgImage& image = *this;
   if (cfg_name == nullptr) {
-    if (logMask & kLogError) LogPrint("error     : cfg name is NULL!!!\n");
+    LOG_ERROR("error     : cfg name is NULL!!!\n");
     return -1;
   }
   image.Release();
@@ -45,50 +46,48 @@ int32_t LoadCfgFile(CfgImage& image, const char* cfg_name) {
 
   OpenedFile file;
   if (!file.Open(cfg_name)) {
-    if (logMask & kLogError) LogPrint("error     : open cfg file FAILED, cfg_name:%s\n", cfg_name);
+    LOG_ERROR("error     : open cfg file FAILED, cfg_name:%s\n", cfg_name);
     return fail(-1);
   }
-  if (logMask & kLogDebug) LogPrint("dbg info  : open cfg file success, cfg_name:%s\n", cfg_name);
+  LOG_DEBUG("dbg info  : open cfg file success, cfg_name:%s\n", cfg_name);
 
   const uint32_t fileSize = TheFileSystem().SizeLow32(file.handle());
-  if (logMask & kLogDebug) LogPrint("dbg info  : cfg file size:%d\n", static_cast<int>(fileSize));
+  LOG_DEBUG("dbg info  : cfg file size:%d\n", static_cast<int>(fileSize));
 
   std::unique_ptr<uint8_t[]> raw(new (std::nothrow) uint8_t[fileSize]);
   if (!raw) {
-    if (logMask & kLogError) LogPrint("error     : allocate memory for cfg file failed\n");
+    LOG_ERROR("error     : allocate memory for cfg file failed\n");
     return fail(-1);
   }
 
   const WholeRead read = ReadWholeFile(file.handle(), raw.get(), fileSize);
   if (read.result == WholeRead::Result::kFailed) {
-    if (logMask & kLogError) LogPrint("error     : ReadFile FAILED,error:%d\n", static_cast<int>(read.error));
+    LOG_ERROR("error     : ReadFile FAILED,error:%d\n", static_cast<int>(read.error));
     return fail(-2);
   }
   if (read.result == WholeRead::Result::kCountDiffers) {
-    if (logMask & kLogError) {
-      LogPrint("error     : ReadFile fail, cfg_file_size:%d, bytes read:%d\n", static_cast<int>(fileSize),
-               static_cast<int>(read.readBytes));
-    }
+    LOG_ERROR("error     : ReadFile fail, cfg_file_size:%d, bytes read:%d\n", static_cast<int>(fileSize),
+              static_cast<int>(read.readBytes));
     return fail(-3);
   }
-  if (logMask & kLogDebug) LogPrint("dbg info  : read raw data form cfg file success\n");
+  LOG_DEBUG("dbg info  : read raw data form cfg file success\n");
 
   uint32_t count = 0;
   for (uint32_t i = 0; i < fileSize; ++i) {
     if (IsMarker(raw[i])) ++count;
   }
-  if (count < 2 && (logMask & kLogError)) {
-    LogPrint("error     : cfg file ERROR, valid data count:%d\n", static_cast<int>(count));
+  if (count < 2) {
+    LOG_ERROR("error     : cfg file ERROR, valid data count:%d\n", static_cast<int>(count));
   }
   if (count == 0) {
-    if (logMask & kLogError) LogPrint("error     : cfg file holds no data, cfg_name:%s\n", cfg_name);
+    LOG_ERROR("error     : cfg file holds no data, cfg_name:%s\n", cfg_name);
     return fail(kCfgErrNoData);
   }
   image.length = count;
 
   image.data.reset(new (std::nothrow) uint8_t[count]);
   if (!image.data) {
-    if (logMask & kLogError) LogPrint("error     : allocate memory for cfg data failed\n");
+    LOG_ERROR("error     : allocate memory for cfg data failed\n");
     return fail(-1);
   }
 
@@ -100,7 +99,7 @@ int32_t LoadCfgFile(CfgImage& image, const char* cfg_name) {
     const uint8_t high = i + 1 < fileSize ? NibbleOf(raw[i + 1]) : 0;
     const uint8_t low = i + 2 < fileSize ? NibbleOf(raw[i + 2]) : 0;
     if (stored >= image.length) {
-      if (logMask & kLogError) LogPrint("error     : exchange cfg data error, overflow\n");
+      LOG_ERROR("error     : exchange cfg data error, overflow\n");
       return fail(-4);
     }
     image.data[stored++] = static_cast<uint8_t>(high << 4 | low);
@@ -110,7 +109,7 @@ int32_t LoadCfgFile(CfgImage& image, const char* cfg_name) {
   uint8_t sum = 0;
   for (uint32_t i = 0; i < image.length; ++i) sum = static_cast<uint8_t>(sum + image.data[i]);
   if (sum != 0) {
-    if (logMask & kLogError) LogPrint("error     : Check_sum err,  0x%x\n", static_cast<unsigned>(sum));
+    LOG_ERROR("error     : Check_sum err,  0x%x\n", static_cast<unsigned>(sum));
     return fail(-5);
   }
 

@@ -13,6 +13,9 @@ class CfgImage {
   CfgImage(const CfgImage&) = delete;
   CfgImage& operator=(const CfgImage&) = delete;
 
+  // 1 when loaded, a negative code otherwise. A null name leaves the record
+  // as it was; any other failure leaves it empty: valid 0, length 0, no buffer.
+  int32_t LoadCfgFile(const char* cfg_name);
   // Clears valid and frees data.
   void Release();
 
@@ -25,9 +28,5 @@ class CfgImage {
 // LoadCfgFile's own refusal beside -1 to -5: a file without a single token,
 // which has no version byte and nothing the controller could take.
 constexpr int32_t kCfgErrNoData = -6;
-
-// 1 when loaded, a negative code otherwise. A null name leaves the record as
-// it was; any other failure leaves it empty: valid 0, length 0, no buffer.
-int32_t LoadCfgFile(CfgImage& image, const char* cfg_name);
 
 }  // namespace tessaro

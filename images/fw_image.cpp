@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "images/whole_file.h"
 
 namespace tessaro {
@@ -42,9 +42,7 @@ FwSubEntry EntryAt(const uint8_t* data, uint32_t index) {
 int32_t CheckSubTable(const uint8_t* data, uint32_t length) {
   const uint32_t count = data[kFwCountOffset];
   if (count > kFwMaxEntries) {
-    if (logMask & kLogError) {
-      LogPrint("error     : sub fw table invalid, sub fw num:%u, at most:%u\n", count, kFwMaxEntries);
-    }
+    LOG_ERROR("error     : sub fw table invalid, sub fw num:%u, at most:%u\n", count, kFwMaxEntries);
     return kFwErrTable;
   }
   uint64_t dataOffset = kFwDataOffset;
@@ -52,10 +50,8 @@ int32_t CheckSubTable(const uint8_t* data, uint32_t length) {
     const FwSubEntry entry = EntryAt(data, i);
     const uint64_t dataEnd = dataOffset + entry.length;
     if (dataEnd > length) {
-      if (logMask & kLogError) {
-        LogPrint("error     : sub fw data past end of file, sub_fw_num:%u, offset:%u, len:%u, fw_bin_len:%u\n", i,
-                 static_cast<uint32_t>(dataOffset), entry.length, length);
-      }
+      LOG_ERROR("error     : sub fw data past end of file, sub_fw_num:%u, offset:%u, len:%u, fw_bin_len:%u\n", i,
+                static_cast<uint32_t>(dataOffset), entry.length, length);
       return kFwErrTable;
     }
     dataOffset = dataEnd;
@@ -67,7 +63,7 @@ int32_t CheckSubTable(const uint8_t* data, uint32_t length) {
 
 int32_t FwImage::LoadFwFile(const char* fw_name) {
   if (fw_name == nullptr) {
-    if (logMask & kLogError) LogPrint("error     : fw name is NULL!!!\n");
+    LOG_ERROR("error     : fw name is NULL!!!\n");
     return -1;
   }
   Release();
@@ -84,37 +80,33 @@ int32_t FwImage::LoadFwFile(const char* fw_name) {
 
   OpenedFile file;
   if (!file.Open(fw_name)) {
-    if (logMask & kLogError) LogPrint("error     : open fw file FAILED, fw_name:%s\n", fw_name);
+    LOG_ERROR("error     : open fw file FAILED, fw_name:%s\n", fw_name);
     return fail(-1);
   }
   length = TheFileSystem().SizeLow32(file.handle());
 
   data.reset(new (std::nothrow) uint8_t[length]);
   if (!data) {
-    if (logMask & kLogError) LogPrint("error     : allocate memory for fw failed\n");
+    LOG_ERROR("error     : allocate memory for fw failed\n");
     return fail(-1);
   }
 
   const WholeRead read = ReadWholeFile(file.handle(), data.get(), length);
   if (read.result == WholeRead::Result::kFailed) {
-    if (logMask & kLogError) LogPrint("error     : ReadFile FAILED,error:%d\n", static_cast<int>(read.error));
+    LOG_ERROR("error     : ReadFile FAILED,error:%d\n", static_cast<int>(read.error));
     return fail(-2);
   }
   if (read.result == WholeRead::Result::kCountDiffers) {
-    if (logMask & kLogError) {
-      LogPrint("error     : ReadFile fail, fw_bin_len:%d, read length:%d\n", static_cast<int>(length),
-               static_cast<int>(read.readBytes));
-    }
+    LOG_ERROR("error     : ReadFile fail, fw_bin_len:%d, read length:%d\n", static_cast<int>(length),
+              static_cast<int>(read.readBytes));
     return fail(-3);
   }
 
   // No field may be read before the file is known to hold the whole header
   // and table area.
   if (length < kFwDataOffset) {
-    if (logMask & kLogError) {
-      LogPrint("error     : fw file too short, fw_name:%s, fw_bin_len:%u, at least:%u\n", fw_name, length,
-               kFwDataOffset);
-    }
+    LOG_ERROR("error     : fw file too short, fw_name:%s, fw_bin_len:%u, at least:%u\n", fw_name, length,
+              kFwDataOffset);
     return fail(kFwErrTooShort);
   }
 
@@ -122,18 +114,14 @@ int32_t FwImage::LoadFwFile(const char* fw_name) {
   for (uint32_t i = kFwChecksummedFrom; i < length; ++i) sum = static_cast<uint16_t>(sum + data[i]);
   const uint16_t stored = BigEndian16(data.get() + kFwChecksumOffset);
   if (sum != stored) {
-    if (logMask & kLogError) {
-      LogPrint("error     : Check_sum err  0x%x != 0x%x\n", static_cast<unsigned>(sum), static_cast<unsigned>(stored));
-    }
+    LOG_ERROR("error     : Check_sum err  0x%x != 0x%x\n", static_cast<unsigned>(sum), static_cast<unsigned>(stored));
     return fail(-4);
   }
 
   const uint32_t payloadPlusHeader = BigEndian32(data.get() + kFwPayloadLengthOffset) + kFwChecksummedFrom;
   if (payloadPlusHeader != length) {
-    if (logMask & kLogError) {
-      LogPrint("error     : Check file len failed %d != %d\n", static_cast<int>(payloadPlusHeader),
-               static_cast<int>(length));
-    }
+    LOG_ERROR("error     : Check file len failed %d != %d\n", static_cast<int>(payloadPlusHeader),
+              static_cast<int>(length));
     return fail(-5);
   }
 
@@ -148,9 +136,7 @@ int32_t FwImage::LoadFwFile(const char* fw_name) {
   std::memcpy(vid, data.get() + kFwVidOffset, kFwVidBytes);
   vid[kFwVidBytes] = 0;
 
-  if (logMask & kLogDebug) {
-    LogPrint("dbg info  : firmware vid:0x%02X,0x%02X,0x%02X,0x%02X\n", vid[0], vid[1], vid[2], vid[3]);
-  }
+  LOG_DEBUG("dbg info  : firmware vid:0x%02X,0x%02X,0x%02X,0x%02X\n", vid[0], vid[1], vid[2], vid[3]);
   valid = 1;
   return 1;
 }

@@ -4,7 +4,7 @@
 // happened.
 #include <cstdint>
 
-#include "platform/file.h"
+#include "base/file.h"
 
 namespace tessaro {
 

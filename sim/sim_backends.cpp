@@ -1,31 +1,38 @@
 #include "sim/sim_backends.h"
 
+#include "base/seams.h"
 #include "sim/sim_clock.h"
 #include "sim/sim_hid.h"
 #include "sim/sim_session.h"
 #include "transport/connection.h"
 
 namespace tessaro {
+namespace {
 
-struct SimBackends::Impl {
-  sim::Session session{kVendorId};
-  sim::SimHid hid{session};
-  Clock* previousClock = nullptr;
-  HidBackend* previousHid = nullptr;
-  std::unique_ptr<sim::SimClock> clock;
+// Ends the session (lets the controller go) when the run ends, after the
+// backends came off.
+struct EndAtEnd {
+  sim::Session& session;
+  ~EndAtEnd() { session.End(); }
 };
 
-SimBackends::SimBackends() : impl_(std::make_unique<Impl>()) {
-  impl_->clock = std::make_unique<sim::SimClock>(impl_->session, TheClock());
-  impl_->previousClock = InstallClock(impl_->clock.get());
-  impl_->previousHid = InstallHid(&impl_->hid);
-}
+}  // namespace
 
-SimBackends::~SimBackends() {
-  InstallHid(impl_->previousHid);
-  InstallClock(impl_->previousClock);
-  impl_->session.End();
-}
+// Members end in reverse: the seams are restored, then the run ends.
+struct SimBackends::Impl {
+  sim::Session session{kVendorId};
+  EndAtEnd endAtEnd{session};
+  sim::SimHid hid{session};
+  // Sleeps are traced, then slept (unless in virtual time) on the clock
+  // installed before.
+  sim::SimClock clock{session, TheClock()};
+  Installed<Clock> installedClock{&clock};
+  Installed<HidBackend> installedHid{&hid};
+};
+
+SimBackends::SimBackends() : impl_(std::make_unique<Impl>()) {}
+
+SimBackends::~SimBackends() = default;
 
 bool SimBackends::Finish() {
   impl_->session.End();

@@ -2,7 +2,7 @@
 // The clock of tessaro-sim: every sleep goes into the trace; it is slept on
 // the clock installed before unless the state asks for virtual time. The
 // time of day is always the one installed before, so log stamps stay real.
-#include "platform/clock.h"
+#include "base/clock.h"
 #include "sim/sim_session.h"
 
 namespace tessaro::sim {

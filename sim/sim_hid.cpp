@@ -10,20 +10,6 @@
 namespace tessaro::sim {
 namespace {
 
-class ListWalk final : public HidWalk {
- public:
-  explicit ListWalk(std::vector<HidInterface> interfaces) : interfaces_(std::move(interfaces)) {}
-  bool Next(HidInterface& out) override {
-    if (next_ >= interfaces_.size()) return false;
-    out = interfaces_[next_++];
-    return true;
-  }
-
- private:
-  std::vector<HidInterface> interfaces_;
-  size_t next_ = 0;
-};
-
 std::wstring CollectionPath(uint32_t number) {
   char text[64];
   std::snprintf(text, sizeof text, "\\\\?\\hid#tessaro-sim&col%02u", static_cast<unsigned>(number));

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/hid.h"
 #include "sim/sim_session.h"
-#include "transport/hid.h"
 
 namespace tessaro::sim {
 

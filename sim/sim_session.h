@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "base/file_lock.h"
 #include "base/trace.h"
-#include "platform/file_lock.h"
 #include "sim/controller.h"
 #include "sim/flash.h"
 #include "sim/state.h"

@@ -1,6 +1,6 @@
 #include "tools/make-samples.h"
 
-#include "tests/support/image_builder.h"
+#include "tools/image_builder.h"
 
 namespace tessaro::samples {
 

@@ -1,8 +1,8 @@
 #include "transport/connection.h"
 
-#include "app/log.h"
+#include "base/clock.h"
+#include "base/log.h"
 #include "base/run_record.h"
-#include "platform/clock.h"
 #include "transport/registers.h"
 
 namespace tessaro {
@@ -47,7 +47,7 @@ bool CConnectionTLC::Open() {
   openParams.vendorId = kVendorId;
 
   if (deviceHandle != kInvalidHidHandle) {
-    if (logMask & kLogDebug) LogPrint("dbg info  : device already been opened\r\n");
+    LOG_DEBUG("dbg info  : device already been opened\r\n");
     return true;
   }
   HidHandle handle = kInvalidHidHandle;
@@ -55,7 +55,7 @@ bool CConnectionTLC::Open() {
   busyHolderPid = 0;
   if (!FindDevice(handle)) {
     if (busy) return false;
-    if (logMask & kLogError) LogPrint("error     : find device failed\r\n");
+    LOG_ERROR("error     : find device failed\r\n");
     return false;
   }
   deviceHandle = handle;
@@ -78,7 +78,7 @@ bool CConnectionTLC::FindDevice(HidHandle& handle) {
     uint16_t usagePage = 0;
     uint16_t usage = 0;
     if (!hid.GetCaps(opened.get(), usagePage, usage)) {
-      if (logMask & kLogDebug) LogPrint("dbg info  : HidD_GetPreparsedData Get last error = 0x%x\n", hid.LastError());
+      LOG_DEBUG("dbg info  : HidD_GetPreparsedData Get last error = 0x%x\n", hid.LastError());
       continue;
     }
     uint16_t vendorId = 0;
@@ -93,9 +93,7 @@ bool CConnectionTLC::FindDevice(HidHandle& handle) {
         busyHolderPid = claim.holderPid;
         return false;
       }
-      if (logMask & kLogDebug) {
-        LogPrint("dbg info  : Find the target device success,path of device is %ls\n", candidate.path.c_str());
-      }
+      LOG_DEBUG("dbg info  : Find the target device success,path of device is %ls\n", candidate.path.c_str());
       handle = opened.release();
       return true;
     }
@@ -116,23 +114,21 @@ bool OpenForJob(CConnectionTLC& connection) {
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     if (connection.Open()) {
       NoteOpened();
-      if (logMask & kLogDebug) LogPrint("dbg info  : open TLC success\n");
+      LOG_DEBUG("dbg info  : open TLC success\n");
       return true;
     }
     if (connection.busy) {
       lastOpenFoundBusy = true;
       NoteOutcome(RunOutcome::kBusy);
-      if (logMask & kLogError) {
-        if (connection.busyHolderPid != 0) {
-          LogPrint("error     : controller in use by another process (pid %u), nothing sent\n",
-                   static_cast<unsigned>(connection.busyHolderPid));
-        } else {
-          LogPrint("error     : controller in use by another process, nothing sent\n");
-        }
+      if (connection.busyHolderPid != 0) {
+        LOG_ERROR("error     : controller in use by another process (pid %u), nothing sent\n",
+                  static_cast<unsigned>(connection.busyHolderPid));
+      } else {
+        LOG_ERROR("error     : controller in use by another process, nothing sent\n");
       }
       return false;
     }
-    if (logMask & kLogError) LogPrint("error     : open TLC failed\n");
+    LOG_ERROR("error     : open TLC failed\n");
     SleepMs(kOpenRetrySleepMs);
   }
   return false;

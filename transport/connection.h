@@ -3,7 +3,7 @@
 // register operations carried over its 65-byte reports.
 #include <cstdint>
 
-#include "transport/hid.h"
+#include "base/hid.h"
 
 #ifndef TESSARO_VENDOR_ID
 #define TESSARO_VENDOR_ID 0x0000

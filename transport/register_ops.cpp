@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "base/run_record.h"
 #include "transport/connection.h"
 #include "transport/registers.h"
@@ -13,11 +13,11 @@ namespace tessaro {
 int32_t CConnectionTLC::WriteReport(const uint8_t* buffer, int32_t len) {
   // A negative length is refused like an oversized one: nothing to copy from.
   if (len > kReportLengthBytes || len < 0) {
-    if (logMask & kLogError) LogPrint("error     : write len ERROR, len:%d\n", len);
+    LOG_ERROR("error     : write len ERROR, len:%d\n", len);
     return -1;
   }
   if (buffer == nullptr) {
-    if (logMask & kLogError) LogPrint("error     : write ERROR, buffer is NULL\n");
+    LOG_ERROR("error     : write ERROR, buffer is NULL\n");
     return -1;
   }
   Report report = {};
@@ -26,7 +26,7 @@ int32_t CConnectionTLC::WriteReport(const uint8_t* buffer, int32_t len) {
 
   HidBackend& hid = TheHid();
   if (!hid.SetOutputReport(deviceHandle, report)) {
-    if (logMask & kLogError) LogPrint("error     : write failed!! error:0x%02x\n", hid.LastError());
+    LOG_ERROR("error     : write failed!! error:0x%02x\n", hid.LastError());
     return -2;
   }
   return len;
@@ -39,9 +39,7 @@ int32_t CConnectionTLC::ReadRegister(uint16_t address, uint8_t* dest, int32_t le
   HidBackend& hid = TheHid();
   const auto request = MakeReadRequest(address, static_cast<uint16_t>(len));
   if (WriteReport(request.data(), kReadRequestBytes) < 0) {
-    if (logMask & kLogError) {
-      LogPrint("error     : Read FAILED, because of write operate fail:0x%x \n", hid.LastError());
-    }
+    LOG_ERROR("error     : Read FAILED, because of write operate fail:0x%x \n", hid.LastError());
     return -1;
   }
 
@@ -49,16 +47,12 @@ int32_t CConnectionTLC::ReadRegister(uint16_t address, uint8_t* dest, int32_t le
   Report reply = {};
   reply[0] = reg::kReportId;
   if (!hid.GetInputReport(deviceHandle, reply)) {
-    if (logMask & kLogError) {
-      LogPrint("error     : Read FAILED, because of HidD_GetInputReport fail:0x%x \n", hid.LastError());
-    }
+    LOG_ERROR("error     : Read FAILED, because of HidD_GetInputReport fail:0x%x \n", hid.LastError());
     return -2;
   }
   const int32_t announced = ReplyLength(reply);
   if (announced != len) {
-    if (logMask & kLogError) {
-      LogPrint("error     : valid data len from fw ERROR, readLen:%d, fw_data_len:%d\n", len, announced);
-    }
+    LOG_ERROR("error     : valid data len from fw ERROR, readLen:%d, fw_data_len:%d\n", len, announced);
     return -3;
   }
   std::memcpy(dest, reply + kReplyDataOffset, static_cast<size_t>(len));
@@ -86,10 +80,8 @@ int32_t CConnectionTLC::WriteRegister(uint16_t address, const uint8_t* data, uin
     Report report;
     MakeWriteChunk(report, moreFollows, chunkNumber, chunkAddress, data + offset, chunkBytes);
     if (!hid.SetOutputReport(deviceHandle, report)) {
-      if (logMask & kLogError) {
-        LogPrint("error     : write failed!! error:0x%02x\n", hid.LastError());
-        LogPrint("error     : Failed write data to addr=0x%x, len=%d,ret = %d\n", chunkAddress, chunkBytes, -2);
-      }
+      LOG_ERROR("error     : write failed!! error:0x%02x\n", hid.LastError());
+      LOG_ERROR("error     : Failed write data to addr=0x%x, len=%d,ret = %d\n", chunkAddress, chunkBytes, -2);
       return -2;
     }
     offset += chunkBytes;
@@ -102,7 +94,7 @@ int32_t CConnectionTLC::WriteRegister(uint16_t address, const uint8_t* data, uin
 int32_t CConnectionTLC::SetBasicProperties() {
   sensorId = 2;
   if (opened == 0) {
-    if (logMask & kLogError) LogPrint("error     : SetBasicProperties failed, please open device first\n");
+    LOG_ERROR("error     : SetBasicProperties failed, please open device first\n");
     return -1;
   }
   for (int retry = kVersionReadAttempts; retry >= 1; --retry) {
@@ -116,7 +108,7 @@ int32_t CConnectionTLC::SetBasicProperties() {
       NoteVersionBlock(pid, vid, sensorId);
       return 0;
     }
-    if (logMask & kLogError) LogPrint("error     : Failed read VERSION, retry=%d\n", retry);
+    LOG_ERROR("error     : Failed read VERSION, retry=%d\n", retry);
   }
   return -1;
 }

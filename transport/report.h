@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "transport/hid.h"
+#include "base/hid.h"
 
 namespace tessaro {
 

@@ -3,12 +3,12 @@
 // the head back to see that the controller took them.
 #include <cstdint>
 
-#include "app/log.h"
+#include "base/clock.h"
+#include "base/log.h"
 #include "base/run_record.h"
-#include "platform/clock.h"
-#include "platform/update_guard.h"
+#include "base/update_guard.h"
+#include "transport/connection.h"
 #include "transport/registers.h"
-#include "update/job_connection.h"
 #include "update/jobs.h"
 
 namespace tessaro {
@@ -27,10 +27,9 @@ constexpr int32_t kCfgTooLong = -8;
 
 bool HeadIntact(const uint8_t* head) { return static_cast<uint8_t>(head[0] + head[1] + head[2]) == 0; }
 
-void LogHead(const char* title, const uint8_t* head) {
-  if (logMask & kLogDebug) LogPrint("%s", title);
+void LogHead(const uint8_t* head) {
   for (int32_t i = 0; i < reg::kConfigHeadBytes; ++i) {
-    if (logMask & kLogDebug) LogPrint("dbg info  : 0x%04x:0x%02x\n", reg::kConfigAddr + i, head[i]);
+    LOG_DEBUG("dbg info  : 0x%04x:0x%02x\n", reg::kConfigAddr + i, head[i]);
   }
 }
 
@@ -41,14 +40,14 @@ bool WaitForAck(CConnectionTLC& connection, uint8_t& value, uint8_t expected) {
   for (int32_t read = 0; read < kAckPollReads; ++read) {
     const int32_t result = connection.ReadRegister(reg::kConfigCtrlAddr, &value, 1);
     if (result < 0) {
-      if (logMask & kLogError) LogPrint("error     : Failed read 0x8040, ret = %d\n", result);
+      LOG_ERROR("error     : Failed read 0x8040, ret = %d\n", result);
     } else if (value == expected) {
       return true;
     }
-    if (logMask & kLogDebug) LogPrint("dbg info  : 0x8040 value is 0x%x != 0x%x, retry\n", value, expected);
+    LOG_DEBUG("dbg info  : 0x8040 value is 0x%x != 0x%x, retry\n", value, expected);
     SleepMs(kAckPollSleepMs);
   }
-  if (logMask & kLogDebug) LogPrint("dbg info  : Reg 0x8040 != 0x%x\n", expected);
+  LOG_DEBUG("dbg info  : Reg 0x8040 != 0x%x\n", expected);
   return false;
 }
 
@@ -58,37 +57,37 @@ int32_t DownloadCfg(CConnectionTLC& connection, const CfgImage& image) {
   uint8_t sendCommand[3] = {reg::kConfigSendCmd[0], reg::kConfigSendCmd[1], reg::kConfigSendCmd[2]};
   int32_t result = connection.WriteRegister(reg::kConfigCtrlAddr, sendCommand, sizeof sendCommand);
   if (result < 0) {
-    if (logMask & kLogError) LogPrint("error     : Failed write send cfg cmd,ret:%d\n", result);
+    LOG_ERROR("error     : Failed write send cfg cmd,ret:%d\n", result);
     return result;
   }
   SleepMs(kAfterSendCmdSleepMs);
   if (!WaitForAck(connection, sendCommand[0], reg::kConfigAccepted)) {
-    if (logMask & kLogError) LogPrint("error     : send write cfg cmd failed!\n");
+    LOG_ERROR("error     : send write cfg cmd failed!\n");
     return -2;
   }
 
   if (!image.valid || !image.data || image.length == 0) {
-    if (logMask & kLogError) LogPrint("error     : No valid cfg data \n");
+    LOG_ERROR("error     : No valid cfg data \n");
     return -4;
   }
   result = connection.WriteRegister(reg::kConfigAddr, image.data.get(), image.length);
   if (result < 0) {
-    if (logMask & kLogError) LogPrint("error     : Failed write cfg to 0x8050,ret:%d\n", result);
+    LOG_ERROR("error     : Failed write cfg to 0x8050,ret:%d\n", result);
     return result;
   }
 
   uint8_t finishCommand[1] = {reg::kConfigFinishCmd};
   result = connection.WriteRegister(reg::kConfigCtrlAddr, finishCommand, sizeof finishCommand);
   if (result < 0) {
-    if (logMask & kLogError) LogPrint("error     : Failed write send cfg finish cmd,ret:%d\n", result);
+    LOG_ERROR("error     : Failed write send cfg finish cmd,ret:%d\n", result);
     return result;
   }
   SleepMs(kAfterFinishCmdSleepMs);
   if (!WaitForAck(connection, finishCommand[0], reg::kConfigFinished)) {
-    if (logMask & kLogError) LogPrint("error     : wait write cfg finish cmd failed!\n");
+    LOG_ERROR("error     : wait write cfg finish cmd failed!\n");
     return -3;
   }
-  if (logMask & kLogDebug) LogPrint("dbg info  : download cfg success\n");
+  LOG_DEBUG("dbg info  : download cfg success\n");
   return 0;
 }
 
@@ -99,8 +98,7 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
   // Declared before the connection, so that the connection is closed before
   // the image is released, on every way out.
   CfgImage image;
-  JobConnection job;
-  CConnectionTLC& connection = job.connection;
+  CConnectionTLC connection;
 
   if (!OpenForJob(connection)) return -1;
 
@@ -108,44 +106,39 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
   // from version 1 on is sent to a controller whose head cannot be read.
   uint8_t head[kHeadBufferBytes] = {};
   if (connection.ReadRegister(reg::kConfigAddr, head, reg::kConfigHeadBytes) >= 0) NoteConfigHead(head);
-  LogHead("dbg info  : befor update cfg\n", head);
+  LOG_DEBUG("dbg info  : befor update cfg\n");
+  LogHead(head);
   const uint8_t chipVersion = head[0];
   if (!HeadIntact(head)) {
-    if (logMask & kLogError) LogPrint("error     : Warning:cfg before update from chip checksum error!");
+    LOG_ERROR("error     : Warning:cfg before update from chip checksum error!");
   }
 
-  const int32_t loaded = LoadCfgFile(image, cfg_name);
+  const int32_t loaded = image.LoadCfgFile(cfg_name);
   if (loaded < 0) {
-    if (logMask & kLogError) {
-      LogPrint("error     : Failed read cfg file:%s, ret:%d\n", cfg_name != nullptr ? cfg_name : "(null)", loaded);
-    }
+    LOG_ERROR("error     : Failed read cfg file:%s, ret:%d\n", cfg_name != nullptr ? cfg_name : "(null)", loaded);
     NoteOutcome(RunOutcome::kRefusedFile);
     return -2;
   }
   // Past 0xFFFF the register addresses wrap: the tail would overwrite the
   // handshake and the firmware's own registers.
   if (image.length > reg::kConfigMaxBytes) {
-    if (logMask & kLogError) {
-      LogPrint("error     : cfg too long, len:%u, at most:%u\n", image.length, reg::kConfigMaxBytes);
-    }
+    LOG_ERROR("error     : cfg too long, len:%u, at most:%u\n", image.length, reg::kConfigMaxBytes);
     NoteOutcome(RunOutcome::kRefusedFile);
     return kCfgTooLong;
   }
   NoteConfigImage(image.version);
-  if (logMask & kLogDebug) LogPrint("dbg info  : cfg_image Initialize success\n");
+  LOG_DEBUG("dbg info  : cfg_image Initialize success\n");
 
   if ((image.version & 0x80) == 0) {
-    if (logMask & kLogDebug) LogPrint("dbg info  : Warning:Your Input cfg didn't start with 0x80 in first byte\n");
-    if (logMask & kLogDebug) LogPrint("dbg info  : Warning:which means this is a tmp cfg and it will not write to Flash\n");
+    LOG_DEBUG("dbg info  : Warning:Your Input cfg didn't start with 0x80 in first byte\n");
+    LOG_DEBUG("dbg info  : Warning:which means this is a tmp cfg and it will not write to Flash\n");
   }
 
   if (!ignoreVersion && chipVersion >= image.version) {
-    if (logMask & kLogError) {
-      LogPrint(
-          "error     : chip cfg version is forward or equal to input cfg file,no need to update config, chip cfg "
-          "version:%d,cfg file version:%d\n",
-          chipVersion, image.version);
-    }
+    LOG_ERROR(
+         "error     : chip cfg version is forward or equal to input cfg file,no need to update config, chip cfg "
+         "version:%d,cfg file version:%d\n",
+         chipVersion, image.version);
     NoteOutcome(RunOutcome::kNotNeededVersion);
     return -6;
   }
@@ -158,25 +151,24 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
   for (int32_t attempt = 0; attempt < kDownloadAttempts && !succeeded; ++attempt) {
     result = DownloadCfg(connection, image);
     if (result < 0) {
-      if (logMask & kLogInfo) LogPrint("info      : Update cfg failed, retry=%d\n", attempt);
+      LOG_INFO("info      : Update cfg failed, retry=%d\n", attempt);
       SleepMs(kAfterAttemptSleepMs);
       continue;
     }
-    if (logMask & kLogDebug) LogPrint("dbg info  : Update cfg Complete\n");
+    LOG_DEBUG("dbg info  : Update cfg Complete\n");
     SleepMs(kAfterAttemptSleepMs);
     // A failed read leaves the earlier head in place.
     if (connection.ReadRegister(reg::kConfigAddr, head, reg::kConfigHeadBytes) >= 0) NoteConfigHead(head);
-    LogHead("dbg info  : after update cfg\n", head);
+    LOG_DEBUG("dbg info  : after update cfg\n");
+    LogHead(head);
     if (!HeadIntact(head)) {
-      if (logMask & kLogError) LogPrint("error     : cfg from chip checksum error!");
+      LOG_ERROR("error     : cfg from chip checksum error!");
       result = -5;
     } else if (head[0] != image.version) {
-      if (logMask & kLogError) {
-        LogPrint(
-            "error     : After config update,chip cfg version is not equal to cfg file version,chip cfg "
-            "version:%d,cfg file version:%d\n",
-            head[0], image.version);
-      }
+      LOG_ERROR(
+           "error     : After config update,chip cfg version is not equal to cfg file version,chip cfg "
+           "version:%d,cfg file version:%d\n",
+           head[0], image.version);
       result = -7;
     } else {
       succeeded = true;
@@ -184,10 +176,10 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
   }
 
   if (!succeeded) {
-    if (logMask & kLogError) LogPrint("error     : Can't Update cfg correctly\n");
+    LOG_ERROR("error     : Can't Update cfg correctly\n");
     return result;
   }
-  if (logMask & kLogInfo) LogPrint("info      : Update Cfg Success! Cfg Ver:0x%x\r\n", head[0]);
+  LOG_INFO("info      : Update Cfg Success! Cfg Ver:0x%x\r\n", head[0]);
   return 0;
 }
 

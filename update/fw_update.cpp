@@ -3,13 +3,15 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/log.h"
+#include "base/clock.h"
+#include "base/log.h"
 #include "base/run_record.h"
-#include "platform/clock.h"
-#include "platform/update_guard.h"
+#include "base/update_guard.h"
+#include "transport/connection.h"
 #include "transport/registers.h"
-#include "update/job_connection.h"
+#include "transport/report.h"
 #include "update/jobs.h"
+#include "update/subfw_kinds.h"
 
 namespace tessaro {
 namespace {
@@ -24,42 +26,24 @@ constexpr uint32_t kAfterStartUpdateSleepMs = 100;
 constexpr int32_t kRestartSends = 3;
 constexpr uint32_t kAfterFailedRestartSleepMs = 300;
 constexpr uint32_t kAfterRestartSleepMs = 200;
-constexpr int32_t kModeCommandBytes = 6;
 constexpr uint64_t kFlashAddressLimit = uint64_t{1} << 24;
-
-// The sub-firmware kinds that have a name. The first three must be written
-// in every attempt, or the controller is left without a working firmware.
-enum Kind { kKv30, kQ5, kShortTest, kSmallSys, kBootCode, kKindCount };
-
-struct KindInfo {
-  uint8_t type;
-  bool needed;
-};
-constexpr KindInfo kKinds[kKindCount] = {{2, true}, {11, true}, {6, true}, {5, false}, {14, false}};
-
-int KindOfType(uint8_t type) {
-  for (int kind = 0; kind < kKindCount; ++kind) {
-    if (kKinds[kind].type == type) return kind;
-  }
-  return -1;
-}
 
 void LogKindWritten(int kind) {
   switch (kind) {
     case kKv30:
-      if (logMask & kLogDebug) LogPrint("dbg info  : update KV30 success\n");
+      LOG_DEBUG("dbg info  : update KV30 success\n");
       break;
     case kSmallSys:
-      if (logMask & kLogDebug) LogPrint("dbg info  : update small sys success\n");
+      LOG_DEBUG("dbg info  : update small sys success\n");
       break;
     case kShortTest:
-      if (logMask & kLogDebug) LogPrint("dbg info  : update short test code success\n");
+      LOG_DEBUG("dbg info  : update short test code success\n");
       break;
     case kQ5:
-      if (logMask & kLogDebug) LogPrint("dbg info  : update Q5 success\n");
+      LOG_DEBUG("dbg info  : update Q5 success\n");
       break;
     case kBootCode:
-      if (logMask & kLogInfo) LogPrint("info      : update boot code success\n");
+      LOG_INFO("info      : update boot code success\n");
       break;
     default:
       break;
@@ -67,8 +51,8 @@ void LogKindWritten(int kind) {
 }
 
 int32_t SendModeCommand(CConnectionTLC& connection, uint8_t command) {
-  const uint8_t report[kModeCommandBytes] = {reg::kReportId, command, 0x00, 0x00, 0x01, 0x01};
-  return connection.WriteReport(report, kModeCommandBytes);
+  const auto report = MakeModeCommand(command);
+  return connection.WriteReport(report.data(), static_cast<int32_t>(report.size()));
 }
 
 bool Selected(uint32_t subTypeFlag, uint8_t type) { return ((subTypeFlag >> (type % 32)) & 1) != 0; }
@@ -82,7 +66,7 @@ bool Selected(uint32_t subTypeFlag, uint8_t type) { return ((subTypeFlag >> (typ
 // reason.
 bool SubTableFits(const FwImage& image, uint32_t subTypeFlag) {
   if (image.length < kFwDataOffset || image.data[kFwCountOffset] > kFwMaxEntries) {
-    if (logMask & kLogError) LogPrint("error     : sub fw table does not fit the image\n");
+    LOG_ERROR("error     : sub fw table does not fit the image\n");
     return false;
   }
   const uint32_t count = image.data[kFwCountOffset];
@@ -91,14 +75,12 @@ bool SubTableFits(const FwImage& image, uint32_t subTypeFlag) {
     const FwSubEntry entry = image.SubEntry(i);
     dataEnd += entry.length;
     if (dataEnd > image.length) {
-      if (logMask & kLogError) LogPrint("error     : sub fw table does not fit the image\n");
+      LOG_ERROR("error     : sub fw table does not fit the image\n");
       return false;
     }
     if (Selected(subTypeFlag, entry.type) && uint64_t{entry.flashAddress} * 256 + entry.length > kFlashAddressLimit) {
-      if (logMask & kLogError) {
-        LogPrint("error     : sub fw past the end of flash, type:0x%02x, addr=0x%x, len=%d(Byte)\n", entry.type,
-                 entry.flashAddress, static_cast<int32_t>(entry.length));
-      }
+      LOG_ERROR("error     : sub fw past the end of flash, type:0x%02x, addr=0x%x, len=%d(Byte)\n", entry.type,
+                entry.flashAddress, static_cast<int32_t>(entry.length));
       return false;
     }
   }
@@ -107,11 +89,11 @@ bool SubTableFits(const FwImage& image, uint32_t subTypeFlag) {
 
 // The marks the table walk would set with this mask: selection by the type
 // modulo 32, marks only for the exact types. The table has been checked.
-void PlannedKinds(const FwImage& image, uint32_t subTypeFlag, bool (&written)[kKindCount]) {
-  const uint32_t count = image.data[kFwCountOffset];
+void PlannedKinds(const FwImage& image, uint32_t subTypeFlag, bool (&written)[kSubFwKindCount]) {
+  const uint32_t count = image.SubCount();
   for (uint32_t i = 0; i < count; ++i) {
     const FwSubEntry entry = image.SubEntry(i);
-    const int kind = KindOfType(entry.type);
+    const int kind = SubFwKindOfType(entry.type);
     if (Selected(subTypeFlag, entry.type) && kind >= 0) written[kind] = true;
   }
 }
@@ -122,48 +104,41 @@ bool WaitForPatchMode(CConnectionTLC& connection) {
   for (int32_t read = 0; read < kPatchPollReads; ++read) {
     const int32_t result = connection.ReadRegister(reg::kPatchStateAddr, value, 1);
     if (result < 0) {
-      if (logMask & kLogError) LogPrint("error     : Failed read 0x5095, ret = %d\n", result);
+      LOG_ERROR("error     : Failed read 0x5095, ret = %d\n", result);
     } else if (value[0] == reg::kPatchReady) {
       return true;
     }
-    if (logMask & kLogDebug) LogPrint("dbg info  : 0x5095 value is 0x%x != 0xDD, retry\n", value[0]);
+    LOG_DEBUG("dbg info  : 0x5095 value is 0x%x != 0xDD, retry\n", value[0]);
     SleepMs(kPatchPollSleepMs);
   }
-  if (logMask & kLogDebug) LogPrint("dbg info  : Reg 0x5095 != 0xDD\n");
-  if (logMask & kLogError) LogPrint("error     : switch failed\n");
+  LOG_DEBUG("dbg info  : Reg 0x5095 != 0xDD\n");
+  LOG_ERROR("error     : switch failed\n");
   return false;
 }
 
 // Writes the selected sub-firmwares; marks what was written.
 int32_t WriteSubFirmwares(CConnectionTLC& connection, const FwImage& image, uint32_t subTypeFlag,
-                          bool (&written)[kKindCount]) {
-  const uint32_t count = image.data[kFwCountOffset];
-  if (logMask & kLogDebug) LogPrint("dbg info  : load firmware successful\n");
-  if (logMask & kLogDebug) LogPrint("dbg info  : sub fw num:%d\n", static_cast<int32_t>(count));
+                          bool (&written)[kSubFwKindCount]) {
+  const uint32_t count = image.SubCount();
+  LOG_DEBUG("dbg info  : load firmware successful\n");
+  LOG_DEBUG("dbg info  : sub fw num:%d\n", static_cast<int32_t>(count));
   const uint8_t* imageEnd = image.data.get() + image.length;
-  uint32_t dataOffset = kFwDataOffset;
   for (uint32_t i = 0; i < count; ++i) {
     const FwSubEntry entry = image.SubEntry(i);
     if (!Selected(subTypeFlag, entry.type)) {
-      if (logMask & kLogDebug) {
-        LogPrint("dbg info  : Sub firmware type does not math,sub_fw_num:%d, type:0x%02x\n", static_cast<int32_t>(i),
-                 entry.type);
-      }
-      dataOffset += entry.length;
+      LOG_DEBUG("dbg info  : Sub firmware type does not math,sub_fw_num:%d, type:0x%02x\n", static_cast<int32_t>(i),
+                entry.type);
       continue;
     }
-    if (logMask & kLogDebug) LogPrint("dbg info  : Found a valid sub subsystem start loading, type:0x%02x\n", entry.type);
-    if (logMask & kLogDebug) {
-      LogPrint("dbg info  : Sub FW addr=0x%x, len=%d(Byte)\n", entry.flashAddress, static_cast<int32_t>(entry.length));
-    }
-    const int32_t result = LoadSubFw(connection, uint32_t{entry.flashAddress} * 256, image.data.get() + dataOffset,
-                                     entry.length, imageEnd);
+    LOG_DEBUG("dbg info  : Found a valid sub subsystem start loading, type:0x%02x\n", entry.type);
+    LOG_DEBUG("dbg info  : Sub FW addr=0x%x, len=%d(Byte)\n", entry.flashAddress, static_cast<int32_t>(entry.length));
+    const uint8_t* subData = image.data.get() + image.SubDataOffset(i);
+    const int32_t result = LoadSubFw(connection, uint32_t{entry.flashAddress} * 256, subData, entry.length, imageEnd);
     if (result < 0) {
-      if (logMask & kLogError) LogPrint("error     : Failed load sub firmware, type:0x%02x, ret=%d\n", entry.type, result);
+      LOG_ERROR("error     : Failed load sub firmware, type:0x%02x, ret=%d\n", entry.type, result);
       return result;
     }
-    dataOffset += entry.length;
-    const int kind = KindOfType(entry.type);
+    const int kind = SubFwKindOfType(entry.type);
     if (kind >= 0) {
       written[kind] = true;
       LogKindWritten(kind);
@@ -173,43 +148,43 @@ int32_t WriteSubFirmwares(CConnectionTLC& connection, const FwImage& image, uint
 }
 
 // The first needed kind not written, with its line; false when all were.
-bool NeededKindMissing(const bool (&written)[kKindCount]) {
+bool NeededKindMissing(const bool (&written)[kSubFwKindCount]) {
   if (!written[kKv30]) {
-    if (logMask & kLogError) LogPrint("error     : KV30 didn't been update\n");
+    LOG_ERROR("error     : KV30 didn't been update\n");
     return true;
   }
   if (!written[kQ5]) {
-    if (logMask & kLogError) LogPrint("error     : Q5 didn't been update\n");
+    LOG_ERROR("error     : Q5 didn't been update\n");
     return true;
   }
   if (!written[kShortTest]) {
-    if (logMask & kLogError) LogPrint("error     : Short test code didn't been update\n");
+    LOG_ERROR("error     : Short test code didn't been update\n");
     return true;
   }
   return false;
 }
 
 // The needed kinds fail the attempt; the optional ones are only noted.
-bool NeededKindsWritten(const bool (&written)[kKindCount]) {
+bool NeededKindsWritten(const bool (&written)[kSubFwKindCount]) {
   if (NeededKindMissing(written)) return false;
-  if (!written[kSmallSys] && (logMask & kLogDebug)) LogPrint("dbg info  : small sys didn't been update\n");
-  if (!written[kBootCode] && (logMask & kLogDebug)) LogPrint("dbg info  : boot code didn't been update\n");
+  if (!written[kSmallSys]) LOG_DEBUG("dbg info  : small sys didn't been update\n");
+  if (!written[kBootCode]) LOG_DEBUG("dbg info  : boot code didn't been update\n");
   return true;
 }
 
 int32_t RestartController(CConnectionTLC& connection) {
-  if (logMask & kLogDebug) LogPrint("dbg info  : reset ic\n");
+  LOG_DEBUG("dbg info  : reset ic\n");
   for (int32_t send = 0; send < kRestartSends; ++send) {
     const int32_t result = SendModeCommand(connection, reg::kCmdRestart);
     if (result >= 0) {
-      if (logMask & kLogDebug) LogPrint("dbg info  : reset ic successful\n");
+      LOG_DEBUG("dbg info  : reset ic successful\n");
       SleepMs(kAfterRestartSleepMs);
       return 0;
     }
-    if (logMask & kLogError) LogPrint("error     : Failed write restart command, ret=%d\n", result);
+    LOG_ERROR("error     : Failed write restart command, ret=%d\n", result);
     SleepMs(kAfterFailedRestartSleepMs);
   }
-  if (logMask & kLogError) LogPrint("error     : reset ic failed\n");
+  LOG_ERROR("error     : reset ic failed\n");
   SleepMs(kAfterRestartSleepMs);
   return -1;
 }
@@ -221,30 +196,30 @@ int32_t DownloadFw(CConnectionTLC& connection, const FwImage& image, uint32_t su
   // reaches the controller, not even as a switch to patch mode.
   if (image.valid && image.data && !SubTableFits(image, subTypeFlag)) return -4;
 
-  bool written[kKindCount] = {};
-  if (logMask & kLogDebug) LogPrint("dbg info  : start switch\n");
+  bool written[kSubFwKindCount] = {};
+  LOG_DEBUG("dbg info  : start switch\n");
   int32_t result = SendModeCommand(connection, reg::kCmdSwitchToPatch);
   if (result < 0) {
-    if (logMask & kLogError) LogPrint("error     : Failed switch to patch,ret:%d\n", result);
+    LOG_ERROR("error     : Failed switch to patch,ret:%d\n", result);
     return result;
   }
   SleepMs(kAfterSwitchSleepMs);
   if (!WaitForPatchMode(connection)) return -2;
 
-  if (logMask & kLogDebug) LogPrint("dbg info  : switch end\n");
-  if (logMask & kLogDebug) LogPrint("dbg info  : start update\n");
-  if (logMask & kLogDebug) LogPrint("dbg info  : notify ic to entry update program\n");
+  LOG_DEBUG("dbg info  : switch end\n");
+  LOG_DEBUG("dbg info  : start update\n");
+  LOG_DEBUG("dbg info  : notify ic to entry update program\n");
   result = SendModeCommand(connection, reg::kCmdStartUpdate);
   if (result < 0) {
-    if (logMask & kLogError) LogPrint("error     : Failed start update, ret=%d\n", result);
+    LOG_ERROR("error     : Failed start update, ret=%d\n", result);
     return result;
   }
-  if (logMask & kLogDebug) LogPrint("dbg info  : ic entry update program\n");
+  LOG_DEBUG("dbg info  : ic entry update program\n");
   SleepMs(kAfterStartUpdateSleepMs);
-  if (logMask & kLogDebug) LogPrint("dbg info  : start load firmware\n");
+  LOG_DEBUG("dbg info  : start load firmware\n");
 
   if (!image.valid || !image.data) {
-    if (logMask & kLogError) LogPrint("error     : No valid fw data \n");
+    LOG_ERROR("error     : No valid fw data \n");
     return -4;
   }
   result = WriteSubFirmwares(connection, image, subTypeFlag, written);
@@ -260,42 +235,37 @@ int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) 
   // Declared before the connection, so that the connection is closed before
   // the image is released, on every way out.
   FwImage image;
-  JobConnection job;
-  CConnectionTLC& connection = job.connection;
+  CConnectionTLC connection;
 
   if (!OpenForJob(connection)) return -1;
 
   if (connection.SetBasicProperties() < 0) {
-    if (logMask & kLogError) LogPrint("error     : read VERSION failed\n");
+    LOG_ERROR("error     : read VERSION failed\n");
     return -2;
   }
   const uint8_t* vid = connection.vid;
-  if (logMask & kLogDebug) LogPrint("dbg info  : before update, read VERSION success\n");
-  if (logMask & kLogDebug) LogPrint("dbg info  : VID befor update:%02x %02x %02x %02x\n", vid[0], vid[1], vid[2], vid[3]);
+  LOG_DEBUG("dbg info  : before update, read VERSION success\n");
+  LOG_DEBUG("dbg info  : VID befor update:%02x %02x %02x %02x\n", vid[0], vid[1], vid[2], vid[3]);
 
   const int32_t loaded = image.LoadFwFile(fw_name);
   if (loaded < 0) {
-    if (logMask & kLogError) {
-      LogPrint("error     : Failed read firmware file:%s, ret:%d\n", fw_name != nullptr ? fw_name : "(null)", loaded);
-    }
+    LOG_ERROR("error     : Failed read firmware file:%s, ret:%d\n", fw_name != nullptr ? fw_name : "(null)", loaded);
     NoteOutcome(RunOutcome::kRefusedFile);
     return -2;
   }
   NoteFirmwareImage(image.pid, image.vid);
-  if (logMask & kLogDebug) LogPrint("dbg info  : fw_image Initialize success\n");
+  LOG_DEBUG("dbg info  : fw_image Initialize success\n");
 
   if (!ignoreVersion) {
     if (std::memcmp(connection.pid, image.pid, 4) != 0) {
-      if (logMask & kLogError) {
-        LogPrint("error     : PID mismatch, PID from dev:%s, PID from fw_bin:%s\n", connection.pid, image.pid);
-      }
-      if (logMask & kLogInfo) LogPrint("info      : Doesn't meet the update conditions\n");
+      LOG_ERROR("error     : PID mismatch, PID from dev:%s, PID from fw_bin:%s\n", connection.pid, image.pid);
+      LOG_INFO("info      : Doesn't meet the update conditions\n");
       NoteOutcome(RunOutcome::kNotNeededOtherPid);
       return 0;
     }
     if (std::memcmp(connection.vid, image.vid, 4) == 0) {
-      if (logMask & kLogInfo) LogPrint("info      : VID is equal, do not neet update\n");
-      if (logMask & kLogInfo) LogPrint("info      : Doesn't meet the update conditions\n");
+      LOG_INFO("info      : VID is equal, do not neet update\n");
+      LOG_INFO("info      : Doesn't meet the update conditions\n");
       NoteOutcome(RunOutcome::kNotNeededSameVid);
       return 0;
     }
@@ -309,7 +279,7 @@ int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) 
     NoteOutcome(RunOutcome::kRefusedFile);
     return -4;
   }
-  bool planned[kKindCount] = {};
+  bool planned[kSubFwKindCount] = {};
   PlannedKinds(image, subTypeFlag, planned);
   if (NeededKindMissing(planned)) {
     NoteOutcome(RunOutcome::kRefusedFile);
@@ -323,25 +293,23 @@ int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) 
   for (int32_t attempt = 0; attempt < kDownloadAttempts; ++attempt) {
     result = DownloadFw(connection, image, subTypeFlag);
     if (result >= 0) break;
-    if (logMask & kLogError) LogPrint("error     : Update fw failed, retry=%d\n", attempt);
+    LOG_ERROR("error     : Update fw failed, retry=%d\n", attempt);
     SleepMs(kAfterFailedAttemptSleepMs);
   }
   if (result < 0) {
-    if (logMask & kLogError) LogPrint("error     : Update fw finish ERROR\n");
+    LOG_ERROR("error     : Update fw finish ERROR\n");
     return result;
   }
-  if (logMask & kLogDebug) LogPrint("dbg info  : Update fw success\n");
+  LOG_DEBUG("dbg info  : Update fw success\n");
 
   SleepMs(kBeforeVersionReadBackSleepMs);
   if (connection.SetBasicProperties() < 0) {
-    if (logMask & kLogError) LogPrint("error     : after update, read VERSION failed\n");
+    LOG_ERROR("error     : after update, read VERSION failed\n");
     return -2;
   }
-  if (logMask & kLogDebug) LogPrint("dbg info  : after update, read VERSION success\n");
-  if (logMask & kLogInfo) {
-    LogPrint("info      : Update Firmware Success,VID after update:%02x %02x %02x %02x\n", vid[0], vid[1], vid[2],
-             vid[3]);
-  }
+  LOG_DEBUG("dbg info  : after update, read VERSION success\n");
+  LOG_INFO("info      : Update Firmware Success,VID after update:%02x %02x %02x %02x\n", vid[0], vid[1], vid[2],
+           vid[3]);
   return 0;
 }
 

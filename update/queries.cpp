@@ -3,11 +3,11 @@
 // are part of the contract even where they collide with a real property.
 #include <cstdint>
 
-#include "app/log.h"
+#include "base/clock.h"
+#include "base/log.h"
 #include "base/run_record.h"
-#include "platform/clock.h"
+#include "transport/connection.h"
 #include "transport/registers.h"
-#include "update/job_connection.h"
 #include "update/jobs.h"
 
 namespace tessaro {
@@ -22,7 +22,7 @@ constexpr uint32_t kBeforeCfgReadSleepMs = 100;
 // Reads the VERSION block into the connection; logs the query's failure line.
 bool ReadVersionBlock(CConnectionTLC& connection) {
   if (connection.SetBasicProperties() < 0) {
-    if (logMask & kLogError) LogPrint("error     : read VERSION failed\n");
+    LOG_ERROR("error     : read VERSION failed\n");
     return false;
   }
   return true;
@@ -31,25 +31,23 @@ bool ReadVersionBlock(CConnectionTLC& connection) {
 }  // namespace
 
 int32_t ReadSensorId() {
-  JobConnection job;
-  CConnectionTLC& connection = job.connection;
+  CConnectionTLC connection;
   if (!OpenForJob(connection)) return kSensorIdFailure;
   if (!ReadVersionBlock(connection)) return kSensorIdFailure;
-  if (logMask & kLogDebug) LogPrint("dbg info  : read Sensor ID success\n");
-  if (logMask & kLogDebug) LogPrint("dbg info  : Sensor ID:%02x\n", connection.sensorId);
-  if (logMask & kLogInfo) LogPrint("info      : Sensor ID:%02x\n", connection.sensorId);
+  LOG_DEBUG("dbg info  : read Sensor ID success\n");
+  LOG_DEBUG("dbg info  : Sensor ID:%02x\n", connection.sensorId);
+  LOG_INFO("info      : Sensor ID:%02x\n", connection.sensorId);
   return connection.sensorId;
 }
 
 int32_t ReadFwVid() {
-  JobConnection job;
-  CConnectionTLC& connection = job.connection;
+  CConnectionTLC connection;
   if (!OpenForJob(connection)) return kVidFailure;
   if (!ReadVersionBlock(connection)) return kVidFailure;
   const uint8_t* vid = connection.vid;
-  if (logMask & kLogDebug) LogPrint("dbg info  : read Fw vid success\n");
-  if (logMask & kLogDebug) LogPrint("dbg info  : VID:%02x %02x %02x %02x\n", vid[0], vid[1], vid[2], vid[3]);
-  if (logMask & kLogInfo) LogPrint("info      : VID:%02x %02x %02x %02x\n", vid[0], vid[1], vid[2], vid[3]);
+  LOG_DEBUG("dbg info  : read Fw vid success\n");
+  LOG_DEBUG("dbg info  : VID:%02x %02x %02x %02x\n", vid[0], vid[1], vid[2], vid[3]);
+  LOG_INFO("info      : VID:%02x %02x %02x %02x\n", vid[0], vid[1], vid[2], vid[3]);
   // Byte 0 lands in the sign bit for VIDs from 0x80...: the exit code is the
   // bit pattern, negative or not.
   const uint32_t packed = (uint32_t{vid[0]} << 24) | (uint32_t{vid[1]} << 16) | (uint32_t{vid[2]} << 8) | vid[3];
@@ -57,19 +55,17 @@ int32_t ReadFwVid() {
 }
 
 int32_t ReadFwPid() {
-  JobConnection job;
-  CConnectionTLC& connection = job.connection;
+  CConnectionTLC connection;
   if (!OpenForJob(connection)) return kPidFailure;
   if (!ReadVersionBlock(connection)) return kPidFailure;
-  if (logMask & kLogDebug) LogPrint("dbg info  : read Fw pid success\n");
-  if (logMask & kLogDebug) LogPrint("dbg info  : PID:%s\n", connection.pid);
-  if (logMask & kLogInfo) LogPrint("info      : PID:%s\n", connection.pid);
+  LOG_DEBUG("dbg info  : read Fw pid success\n");
+  LOG_DEBUG("dbg info  : PID:%s\n", connection.pid);
+  LOG_INFO("info      : PID:%s\n", connection.pid);
   return 0;
 }
 
 int32_t ReadCfgVersion() {
-  JobConnection job;
-  CConnectionTLC& connection = job.connection;
+  CConnectionTLC connection;
   if (!OpenForJob(connection)) return kCfgVersionFailure;
 
   SleepMs(kBeforeCfgReadSleepMs);
@@ -78,21 +74,21 @@ int32_t ReadCfgVersion() {
 
   // The head is shown even after a failed read (then as zeros): it is what
   // a technician compares against the file.
-  if (logMask & kLogDebug) LogPrint("dbg info  : befor update cfg\n");
+  LOG_DEBUG("dbg info  : befor update cfg\n");
   for (int32_t i = 0; i < reg::kConfigHeadBytes; ++i) {
-    if (logMask & kLogDebug) LogPrint("dbg info  : 0x%04x:0x%02x\n", reg::kConfigAddr + i, head[i]);
+    LOG_DEBUG("dbg info  : 0x%04x:0x%02x\n", reg::kConfigAddr + i, head[i]);
   }
   if (static_cast<uint8_t>(head[0] + head[1] + head[2]) != 0) {
-    if (logMask & kLogError) LogPrint("error     : Warning:cfg before update from chip checksum error!");
+    LOG_ERROR("error     : Warning:cfg before update from chip checksum error!");
   }
   if (readResult < 0) {
-    if (logMask & kLogError) LogPrint("error     : read cfg version failed\n");
+    LOG_ERROR("error     : read cfg version failed\n");
     return kCfgVersionFailure;
   }
   NoteConfigHead(head);
-  if (logMask & kLogDebug) LogPrint("dbg info  : read Fw cfg version success\n");
-  if (logMask & kLogDebug) LogPrint("dbg info  : cfg Version:0x%02x\n", head[0]);
-  if (logMask & kLogInfo) LogPrint("info      : CFG VER:0x%02x\n", head[0]);
+  LOG_DEBUG("dbg info  : read Fw cfg version success\n");
+  LOG_DEBUG("dbg info  : cfg Version:0x%02x\n", head[0]);
+  LOG_INFO("info      : CFG VER:0x%02x\n", head[0]);
   return head[0];
 }
 

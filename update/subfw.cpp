@@ -5,10 +5,11 @@
 #include <cstdint>
 #include <string>
 
-#include "app/log.h"
+#include "base/clock.h"
+#include "base/log.h"
 #include "images/fw_image.h"
-#include "platform/clock.h"
 #include "transport/registers.h"
+#include "transport/report.h"
 #include "update/jobs.h"
 
 namespace tessaro {
@@ -21,7 +22,6 @@ constexpr uint32_t kFlashPollSleepMs = 2;
 // made: 12 sends in all.
 constexpr uint32_t kMaxReloads = 11;
 constexpr uint32_t kProgressCells = 50;
-constexpr int32_t kLoadFlashCommandBytes = 11;
 
 // True once 0x5096 reads 0xAA within the poll's reads; lastValue is the
 // last byte seen (0 for a failed read).
@@ -30,7 +30,7 @@ bool PollFlashDone(CConnectionTLC& connection, uint8_t& lastValue) {
     uint8_t value[1] = {0};
     const int32_t result = connection.ReadRegister(reg::kFlashStateAddr, value, 1);
     if (result < 0) {
-      if (logMask & kLogError) LogPrint("error     : Failed read 0x5096, ret=%d\n", result);
+      LOG_ERROR("error     : Failed read 0x5096, ret=%d\n", result);
     }
     lastValue = value[0];
     if (value[0] == reg::kFlashDone) return true;
@@ -45,7 +45,7 @@ void DumpFlashDebugBlock(CConnectionTLC& connection) {
   uint8_t block[reg::kFlashDebugBytes] = {};
   connection.ReadRegister(reg::kFlashDebugAddr, block, reg::kFlashDebugBytes);
   for (int32_t i = 0; i < reg::kFlashDebugBytes; ++i) {
-    if (logMask & kLogDebug) LogPrint("dbg info  : 0x%04x: 0x%02x\n", reg::kFlashDebugAddr + i, block[i]);
+    LOG_DEBUG("dbg info  : 0x%04x: 0x%02x\n", reg::kFlashDebugAddr + i, block[i]);
   }
 }
 
@@ -72,27 +72,18 @@ int32_t LoadSubFw(CConnectionTLC& connection, uint32_t flashAddress, const uint8
 
     const int32_t written = connection.WriteRegister(reg::kChunkBufferAddr, chunk, chunkLength);
     if (written < 0) {
-      if (logMask & kLogError) {
-        LogPrint("error     : Failed write sub fw,total length:%d, flash_addr:0x%04x, now write len:%d, ret:%d\n",
-                 static_cast<int32_t>(totalLength), address, static_cast<int32_t>(chunkLength), written);
-      }
+      LOG_ERROR("error     : Failed write sub fw,total length:%d, flash_addr:0x%04x, now write len:%d, ret:%d\n",
+                static_cast<int32_t>(totalLength), address, static_cast<int32_t>(chunkLength), written);
       return written;
     }
 
     const uint16_t checksum = ChunkChecksum(chunk, chunkLength, imageEnd);
-    const uint8_t command[kLoadFlashCommandBytes] = {reg::kReportId,
-                                                     reg::kCmdLoadFlash,
-                                                     0x00,
-                                                     0x00,
-                                                     0x06,
-                                                     static_cast<uint8_t>(chunkLength >> 8),
-                                                     static_cast<uint8_t>(chunkLength),
-                                                     static_cast<uint8_t>(address >> 16),
-                                                     static_cast<uint8_t>(address >> 8),
-                                                     static_cast<uint8_t>(checksum >> 8),
-                                                     static_cast<uint8_t>(checksum)};
-    if (connection.WriteReport(command, kLoadFlashCommandBytes) < 0) {
-      if (logMask & kLogError) LogPrint("error     : Failed write load flash command, ret =%d\n", -2);
+    // The command carries bits 23..8 of the flash address: sub-firmwares
+    // start on 256-byte boundaries and every chunk but the last is 4096 bytes.
+    const auto command =
+        MakeLoadFlashCommand(static_cast<uint16_t>(chunkLength), static_cast<uint16_t>(address >> 8), checksum);
+    if (connection.WriteReport(command.data(), static_cast<int32_t>(command.size())) < 0) {
+      LOG_ERROR("error     : Failed write load flash command, ret =%d\n", -2);
       return -2;
     }
 
@@ -105,20 +96,20 @@ int32_t LoadSubFw(CConnectionTLC& connection, uint32_t flashAddress, const uint8
       reloads = 0;
       // 64-bit, so that sub-firmwares past 42 MB do not wrap the product.
       const uint64_t percent = uint64_t{done} * 100 / totalLength;
-      if (percent <= 100 && (logMask & kLogInfo)) {
-        LogPrint("info      : %s %d/100\r", ProgressBar(static_cast<uint32_t>(percent)).c_str(),
+      if (percent <= 100) {
+        LOG_INFO("info      : %s %d/100\r", ProgressBar(static_cast<uint32_t>(percent)).c_str(),
                  static_cast<int32_t>(percent));
       }
       continue;
     }
 
-    if (logMask & kLogDebug) LogPrint("dbg info  : Read back 0x5096(0x%x) != 0xAA\n", lastValue);
+    LOG_DEBUG("dbg info  : Read back 0x5096(0x%x) != 0xAA\n", lastValue);
     DumpFlashDebugBlock(connection);
     if (reloads >= kMaxReloads) return -1;
     ++reloads;
-    if (logMask & kLogDebug) LogPrint("dbg info  : Reload(%d) subFW:addr:0x%x\n", static_cast<int32_t>(reloads), address);
+    LOG_DEBUG("dbg info  : Reload(%d) subFW:addr:0x%x\n", static_cast<int32_t>(reloads), address);
   }
-  if (logMask & kLogInfo) LogPrint("info      : \n");
+  LOG_INFO("info      : \n");
   return 0;
 }
 

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "platform/file_lock.h"
+#include "base/file_lock.h"
 #include "platform/linux/lock_holder.h"
 
 namespace tessaro {

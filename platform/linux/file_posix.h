@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/file.h"
+#include "base/file.h"
 
 namespace tessaro {
 

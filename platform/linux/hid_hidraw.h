@@ -3,7 +3,7 @@
 #include <map>
 #include <string>
 
-#include "transport/hid.h"
+#include "base/hid.h"
 
 namespace tessaro {
 

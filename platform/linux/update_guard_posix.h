@@ -1,7 +1,7 @@
 #pragma once
 #include <csignal>
 
-#include "platform/update_guard.h"
+#include "base/update_guard.h"
 
 namespace tessaro {
 

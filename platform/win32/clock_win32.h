@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/clock.h"
+#include "base/clock.h"
 
 namespace tessaro {
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "platform/file_lock.h"
+#include "base/file_lock.h"
 
 namespace tessaro {
 namespace {

@@ -13,7 +13,30 @@ namespace {
 
 HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
-// Opens name with CreateFileA, but only a file on a disk: a serial port, the
+// The name in the active code page (UTF-8 under the program's manifest) as
+// the wide path CreateFileW takes. A path too long for the classic limit
+// is made absolute and given the \\?\ prefix, which lifts the limit on every
+// Windows, whether or not long paths are enabled for the system. Empty when
+// the name cannot be converted; the last error then says why.
+std::wstring WidePath(const char* name) {
+  const int units = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
+  if (units <= 0) return {};
+  std::wstring wide(static_cast<size_t>(units), L'\0');
+  if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide.data(), units) != units) return {};
+  wide.resize(static_cast<size_t>(units - 1));
+  constexpr size_t kClassicLimit = MAX_PATH - 12;  // room for a file name in a folder at the limit
+  if (wide.size() < kClassicLimit || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+  const DWORD fullUnits = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (fullUnits == 0) return {};
+  std::wstring full(fullUnits, L'\0');
+  const DWORD written = GetFullPathNameW(wide.c_str(), fullUnits, full.data(), nullptr);
+  if (written == 0 || written >= fullUnits) return {};
+  full.resize(written);
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share
+  return L"\\\\?\\" + full;
+}
+
+// Opens name with CreateFileW, but only a file on a disk: a serial port, the
 // console, NUL or a pipe would make a read or a write wait for ever or lose
 // what it was given. Such names are refused before the open, since opening
 // a port may itself wait; anything else that is no disk file after the open.
@@ -26,7 +49,9 @@ HANDLE OpenDiskFile(const char* name, DWORD access, DWORD share, DWORD dispositi
     SetLastError(ERROR_BAD_FILE_TYPE);
     return INVALID_HANDLE_VALUE;
   }
-  HANDLE file = CreateFileA(name, access, share, nullptr, disposition, attributes, nullptr);
+  const std::wstring wide = WidePath(name);
+  if (wide.empty()) return INVALID_HANDLE_VALUE;
+  HANDLE file = CreateFileW(wide.c_str(), access, share, nullptr, disposition, attributes, nullptr);
   if (file == INVALID_HANDLE_VALUE || file == nullptr) return INVALID_HANDLE_VALUE;
   if (GetFileType(file) != FILE_TYPE_DISK) {
     CloseHandle(file);

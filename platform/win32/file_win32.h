@@ -1,7 +1,7 @@
 #pragma once
 #include <map>
 
-#include "platform/file.h"
+#include "base/file.h"
 
 namespace tessaro {
 

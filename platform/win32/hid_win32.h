@@ -1,7 +1,7 @@
 #pragma once
 #include <map>
 
-#include "transport/hid.h"
+#include "base/hid.h"
 
 namespace tessaro {
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/update_guard.h"
+#include "base/update_guard.h"
 
 namespace tessaro {
 

@@ -8,7 +8,7 @@
 
 #include "tests/e2e/jobs_support.h"
 #include "tests/support/fake_hid.h"
-#include "tests/support/image_builder.h"
+#include "tools/image_builder.h"
 #include "tools/make-samples.h"
 
 namespace tessaro::e2e {

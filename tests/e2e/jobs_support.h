@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tests/e2e/e2e_harness.h"
-#include "tests/update/wire_timeline.h"
+#include "tests/support/wire_timeline.h"
 
 namespace tessaro::e2e {
 

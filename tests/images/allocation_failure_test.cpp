@@ -7,9 +7,9 @@
 
 #include "images/cfg_image.h"
 #include "images/fw_image.h"
-#include "tests/support/image_builder.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/memory_files.h"
+#include "tools/image_builder.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ TEST(ImageAllocationFailure, ConfigurationBuffers) {
     LogCapture log(1);
     CfgImage image;
     failingAllocation = row.failing;
-    EXPECT_EQ(LoadCfgFile(image, "cfg.txt"), -1);
+    EXPECT_EQ(image.LoadCfgFile("cfg.txt"), -1);
     failingAllocation = 0;
     EXPECT_EQ(log.text(), row.log);
     EXPECT_EQ(image.valid, 0);

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/system.h"
-#include "tests/support/image_builder.h"
+#include "base/system.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/memory_files.h"
 #include "tests/support/temp_dir.h"
+#include "tools/image_builder.h"
 
 namespace tessaro {
 namespace {
@@ -74,7 +74,7 @@ std::string WithName(std::string text, const std::string& name) {
 void CheckLoad(const TokenCase& row, const std::string& name) {
   LogCapture log(1);
   CfgImage image;
-  EXPECT_EQ(LoadCfgFile(image, name.c_str()), row.result);
+  EXPECT_EQ(image.LoadCfgFile(name.c_str()), row.result);
   EXPECT_EQ(log.text(), WithName(row.log, name));
   if (row.result == 1) {
     EXPECT_EQ(image.valid, 1);
@@ -113,7 +113,7 @@ TEST(CfgImageLoad, ALargeConfigurationRoundTrips) {
   MemoryFileSystem files;
   files.files["cfg.txt"] = testing::CfgText(bytes, ", ");
   CfgImage image;
-  ASSERT_EQ(LoadCfgFile(image, "cfg.txt"), 1);
+  ASSERT_EQ(image.LoadCfgFile("cfg.txt"), 1);
   EXPECT_EQ(Bytes(image), bytes);
   EXPECT_EQ(image.version, 0x85);
 }
@@ -123,7 +123,7 @@ TEST(CfgImageLoad, DebugLinesOfASuccessfulLoad) {
   files.files["cfg.txt"] = "0x80,0x01,0x7F";
   LogCapture log(3);
   CfgImage image;
-  ASSERT_EQ(LoadCfgFile(image, "cfg.txt"), 1);
+  ASSERT_EQ(image.LoadCfgFile("cfg.txt"), 1);
   EXPECT_EQ(log.text(),
             "dbg info  : open cfg file success, cfg_name:cfg.txt\n"
             "dbg info  : cfg file size:14\n"
@@ -162,7 +162,7 @@ TEST(CfgImageLoad, FailuresBeforeTheTokens) {
     files.reportedSize = row.reportedSize;
     LogCapture log(1);
     CfgImage image;
-    EXPECT_EQ(LoadCfgFile(image, row.file), row.result);
+    EXPECT_EQ(image.LoadCfgFile(row.file), row.result);
     EXPECT_EQ(log.text(), row.log);
     ExpectEmpty(image);
     EXPECT_EQ(files.openHandles, 0);
@@ -176,7 +176,7 @@ TEST(CfgImageLoad, OpenFailuresOnDisk) {
     SCOPED_TRACE(path);
     LogCapture log(1);
     CfgImage image;
-    EXPECT_EQ(LoadCfgFile(image, path.c_str()), -1);
+    EXPECT_EQ(image.LoadCfgFile(path.c_str()), -1);
     EXPECT_EQ(log.text(), "error     : open cfg file FAILED, cfg_name:" + path + "\n");
     ExpectEmpty(image);
   }
@@ -186,9 +186,9 @@ TEST(CfgImageLoad, NullNameLeavesTheRecordAsItWas) {
   MemoryFileSystem files;
   files.files["cfg.txt"] = "0x80,0x01,0x7F";
   CfgImage image;
-  ASSERT_EQ(LoadCfgFile(image, "cfg.txt"), 1);
+  ASSERT_EQ(image.LoadCfgFile("cfg.txt"), 1);
   LogCapture log(1);
-  EXPECT_EQ(LoadCfgFile(image, nullptr), -1);
+  EXPECT_EQ(image.LoadCfgFile(nullptr), -1);
   EXPECT_EQ(log.text(), "error     : cfg name is NULL!!!\n");
   EXPECT_EQ(image.valid, 1);
   EXPECT_EQ(Bytes(image), (std::vector<uint8_t>{0x80, 0x01, 0x7F}));
@@ -200,10 +200,10 @@ TEST(CfgImageLoad, AFailedReloadDropsTheBytesHeldBefore) {
   files.files["good.txt"] = "0x80,0x01,0x7F";
   files.files["bad.txt"] = "0x80,0x01,0x7E";
   CfgImage image;
-  ASSERT_EQ(LoadCfgFile(image, "good.txt"), 1);
-  EXPECT_EQ(LoadCfgFile(image, "bad.txt"), -5);
+  ASSERT_EQ(image.LoadCfgFile("good.txt"), 1);
+  EXPECT_EQ(image.LoadCfgFile("bad.txt"), -5);
   ExpectEmpty(image);
-  ASSERT_EQ(LoadCfgFile(image, "good.txt"), 1);
+  ASSERT_EQ(image.LoadCfgFile("good.txt"), 1);
   image.Release();
   EXPECT_EQ(image.valid, 0);
   EXPECT_EQ(image.data, nullptr);
@@ -214,7 +214,7 @@ TEST(CfgImageLoad, ErrorLinesOnlyUnderBitZero) {
   files.files["cfg.txt"] = "";
   LogCapture log(2);
   CfgImage image;
-  EXPECT_EQ(LoadCfgFile(image, "cfg.txt"), kCfgErrNoData);
+  EXPECT_EQ(image.LoadCfgFile("cfg.txt"), kCfgErrNoData);
   EXPECT_EQ(log.text(),
             "dbg info  : open cfg file success, cfg_name:cfg.txt\n"
             "dbg info  : cfg file size:0\n"

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <string>
 
+#include "base/system.h"
 #include "images/cfg_image.h"
 #include "images/fw_image.h"
-#include "platform/system.h"
 
 namespace tessaro {
 namespace {
@@ -30,7 +30,7 @@ TEST(FuzzSeeds, EveryValidSeedLoads) {
         EXPECT_EQ(image.LoadFwFile(path.c_str()), 1);
       } else {
         CfgImage image;
-        EXPECT_EQ(LoadCfgFile(image, path.c_str()), 1);
+        EXPECT_EQ(image.LoadCfgFile(path.c_str()), 1);
       }
     }
   }

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/system.h"
-#include "tests/support/image_builder.h"
+#include "base/system.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/memory_files.h"
 #include "tests/support/temp_dir.h"
+#include "tools/image_builder.h"
 
 namespace tessaro {
 namespace {

@@ -23,9 +23,9 @@
 #include "images/fw_image.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_hid.h"
-#include "tests/support/image_builder.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/memory_files.h"
+#include "tools/image_builder.h"
 #include "transport/registers.h"
 #include "update/jobs.h"
 
@@ -324,7 +324,7 @@ void CheckConfigVariant(const std::string& variant, Tally& tally) {
 
   const bool kept = ConfigKeepsItsRules(variant);
   CfgImage image;
-  ASSERT_EQ(LoadCfgFile(image, "cfg.txt") == 1, kept);
+  ASSERT_EQ(image.LoadCfgFile("cfg.txt") == 1, kept);
   image.Release();
 
   const int32_t result = UpdateCfg("cfg.txt", true);

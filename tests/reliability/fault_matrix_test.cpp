@@ -22,7 +22,7 @@
 
 #include "tests/e2e/e2e_harness.h"
 #include "tests/reliability/fault_model.h"
-#include "tests/support/image_builder.h"
+#include "tools/image_builder.h"
 #include "transport/connection.h"
 
 namespace tessaro::reliability {

@@ -3,6 +3,11 @@
 namespace tessaro::reliability {
 namespace {
 
+// Registers, commands and loop counts are written here again on purpose
+// instead of taken from transport/ and update/: the model is an independent
+// oracle of the jobs, so a count changed in a job fails the fault matrix
+// instead of moving the model along with it.
+
 // Registers and commands, as the controller's interface numbers them.
 constexpr uint16_t kVersion = 0x8240;
 constexpr uint16_t kConfigHead = 0x8050;

@@ -21,8 +21,8 @@
 
 #include "sim/state.h"
 #include "tests/e2e/jobs_support.h"
-#include "tests/support/image_builder.h"
 #include "tests/support/temp_dir.h"
+#include "tools/image_builder.h"
 #include "tools/make-samples.h"
 
 namespace tessaro::e2e {

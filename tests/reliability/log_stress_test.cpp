@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "tests/e2e/e2e_harness.h"
-#include "tests/support/image_builder.h"
 #include "tests/support/temp_dir.h"
+#include "tools/image_builder.h"
 
 namespace tessaro::e2e {
 namespace {

@@ -99,32 +99,11 @@ int CountUnclosedOpens(const std::vector<HidEvent>& events) {
 
 // ---------------------------------------------------------------- FakeHid
 
-class FakeHid::Walk final : public HidWalk {
- public:
-  Walk(const std::vector<FakeHidInterface>& interfaces, bool empty) : interfaces_(empty ? 0 : interfaces.size()) {
-    for (size_t i = 0; i < interfaces_.size(); ++i) {
-      interfaces_[i].path = interfaces[i].path;
-      interfaces_[i].collection = interfaces[i].collection;
-    }
-  }
-  bool Next(HidInterface& out) override {
-    if (next_ >= interfaces_.size()) return false;
-    out = interfaces_[next_++];
-    return true;
-  }
+FakeHid::FakeHid() = default;
 
- private:
-  // A snapshot: a test that changes the host mid-walk does not move this one.
-  std::vector<HidInterface> interfaces_;
-  size_t next_ = 0;
-};
+FakeHid::FakeHid(std::vector<FakeHidInterface> interfacesOfHost) : interfaces(std::move(interfacesOfHost)) {}
 
-FakeHid::FakeHid() : previous_(InstallHid(this)) {}
-
-FakeHid::FakeHid(std::vector<FakeHidInterface> interfacesOfHost)
-    : interfaces(std::move(interfacesOfHost)), previous_(InstallHid(this)) {}
-
-FakeHid::~FakeHid() { InstallHid(previous_); }
+FakeHid::~FakeHid() = default;
 
 void FakeHid::QueueReply(const Report& reply) { replies_.push_back({true, 0, Bytes(reply)}); }
 
@@ -222,7 +201,12 @@ std::unique_ptr<HidWalk> FakeHid::BeginWalk() {
   HidEvent event = EventFor(HidCall::kWalk, nullptr);
   event.ok = !fail;
   events.push_back(event);
-  return std::make_unique<Walk>(interfaces, fail);
+  // A snapshot: a test that changes the host mid-walk does not move this walk.
+  std::vector<HidInterface> walked;
+  if (!fail) {
+    for (const FakeHidInterface& interface : interfaces) walked.push_back({interface.path, interface.collection});
+  }
+  return std::make_unique<ListWalk>(std::move(walked));
 }
 
 bool FakeHid::Open(const HidInterface& target, HidHandle& out) {
@@ -380,9 +364,9 @@ class RecordingHid::Walk final : public HidWalk {
   std::vector<HidInterface>& walked_;
 };
 
-RecordingHid::RecordingHid(HidBackend& inner) : inner_(inner), previous_(InstallHid(this)) {}
+RecordingHid::RecordingHid(HidBackend& inner) : inner_(inner) {}
 
-RecordingHid::~RecordingHid() { InstallHid(previous_); }
+RecordingHid::~RecordingHid() = default;
 
 HidEvent RecordingHid::EventFor(HidCall call, HidHandle handle) const {
   HidEvent event;

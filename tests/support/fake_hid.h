@@ -27,8 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "base/seams.h"
 #include "transport/connection.h"
-#include "transport/hid.h"
 
 namespace tessaro::testing {
 
@@ -170,14 +170,12 @@ class FakeHid final : public HidBackend {
     uint32_t error = 0;
     std::vector<uint8_t> bytes;
   };
-  class Walk;
-
   // Counts the call and applies FailNthCall/FailCallsFrom and failIf.
   bool ShouldFail(HidCall call, const FakeHidInterface* target, const uint8_t* report);
   OpenInterface* Find(HidHandle handle);
   HidEvent EventFor(HidCall call, const OpenInterface* open) const;
 
-  HidBackend* previous_;
+  Installed<HidBackend> installed_{this};
   std::map<HidHandle, OpenInterface> open_;
   HidHandle nextHandle_ = 0x100;
   uint32_t lastError_ = 0;
@@ -216,7 +214,7 @@ class RecordingHid final : public HidBackend {
   HidEvent EventFor(HidCall call, HidHandle handle) const;
 
   HidBackend& inner_;
-  HidBackend* previous_;
+  Installed<HidBackend> installed_{this};
   std::map<HidHandle, HidInterface> open_;
 };
 

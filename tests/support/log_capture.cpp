@@ -6,12 +6,13 @@ namespace {
 std::string captured;
 
 void CaptureLine(const char* text) { captured += text; }
+void DropLine(const char*) {}
 
 }  // namespace
 
-LogCapture::LogCapture(int32_t mask) : previousSink_(logSink), previousMask_(logMask) {
+LogCapture::LogCapture(int32_t mask, bool keep) : previousSink_(logSink), previousMask_(logMask) {
   captured.clear();
-  logSink = CaptureLine;
+  logSink = keep ? CaptureLine : DropLine;
   logMask = mask;
 }
 

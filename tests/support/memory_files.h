@@ -10,14 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/file.h"
+#include "base/seams.h"
 
 namespace tessaro::testing {
 
 class MemoryFileSystem final : public FileSystem {
  public:
-  MemoryFileSystem() : previous_(InstallFileSystem(this)) {}
-  ~MemoryFileSystem() override { InstallFileSystem(previous_); }
+  MemoryFileSystem() = default;
   MemoryFileSystem(const MemoryFileSystem&) = delete;
   MemoryFileSystem& operator=(const MemoryFileSystem&) = delete;
 
@@ -117,7 +116,7 @@ class MemoryFileSystem final : public FileSystem {
     return open.isOpen ? &open : nullptr;
   }
 
-  FileSystem* previous_;
+  Installed<FileSystem> installed_{this};
   std::vector<Open> open_;
   uint32_t lastError_ = 0;
 };

@@ -6,15 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/update_guard.h"
+#include "base/seams.h"
 
 namespace tessaro::testing {
 
 class RecordingUpdateGuard final : public UpdateGuard {
  public:
-  explicit RecordingUpdateGuard(std::function<std::string()> probe)
-      : probe_(std::move(probe)), previous_(InstallUpdateGuard(this)) {}
-  ~RecordingUpdateGuard() override { InstallUpdateGuard(previous_); }
+  explicit RecordingUpdateGuard(std::function<std::string()> probe) : probe_(std::move(probe)) {}
   RecordingUpdateGuard(const RecordingUpdateGuard&) = delete;
   RecordingUpdateGuard& operator=(const RecordingUpdateGuard&) = delete;
 
@@ -25,7 +23,7 @@ class RecordingUpdateGuard final : public UpdateGuard {
 
  private:
   std::function<std::string()> probe_;
-  UpdateGuard* previous_;
+  Installed<UpdateGuard> installed_{this};
 };
 
 }  // namespace tessaro::testing

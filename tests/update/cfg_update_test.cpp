@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "images/cfg_image.h"
-#include "tests/support/image_builder.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/memory_files.h"
 #include "tests/update/controller_double.h"
+#include "tools/image_builder.h"
 #include "transport/registers.h"
 #include "update/jobs.h"
 
@@ -330,7 +330,7 @@ TEST_F(CfgUpdateTest, DownloadWriteFailuresReturnTheWriteCode) {
   const std::vector<uint8_t> bytes = BalancedCfgBytes(0x85, {1, 2, 3});
   files.files["cfg.txt"] = CfgText(bytes);
   CfgImage image;
-  ASSERT_EQ(LoadCfgFile(image, "cfg.txt"), 1);
+  ASSERT_EQ(image.LoadCfgFile("cfg.txt"), 1);
   CConnectionTLC connection;
   ASSERT_TRUE(connection.Open());
   const std::string writeFailed = "error     : write failed!! error:0x1f\n";

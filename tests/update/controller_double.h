@@ -13,7 +13,7 @@
 
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_hid.h"
-#include "tests/update/wire_timeline.h"
+#include "tests/support/wire_timeline.h"
 
 namespace tessaro::testing {
 

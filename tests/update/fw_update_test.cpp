@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "images/fw_image.h"
-#include "tests/support/image_builder.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/memory_files.h"
 #include "tests/support/recording_update_guard.h"
 #include "tests/update/controller_double.h"
+#include "tools/image_builder.h"
 #include "transport/registers.h"
 #include "update/jobs.h"
 

@@ -46,7 +46,7 @@ TEST(Samples, LoadAndCarryWhatAFreshControllerNeeds) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(image.data.get()) + kFwDataOffset, 8),
             std::string("TS01\x01\x00\x00\x02", 8));
   CfgImage config;
-  ASSERT_EQ(LoadCfgFile(config, "cfg"), 1);
+  ASSERT_EQ(config.LoadCfgFile("cfg"), 1);
   EXPECT_EQ(config.version, 0x85);
   EXPECT_EQ(static_cast<uint8_t>(config.data[0] + config.data[1] + config.data[2]), 0);
   EXPECT_GT(config.length, reg::kWriteChunkBytes);

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/seams.h"
 #include "platform/linux/lock_holder.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/log_capture.h"
@@ -219,7 +220,7 @@ TEST(HidrawBackend, ConnectionFindsTheVendorCollection) {
     tree.AddNode("hidraw1", &kVendor, foreign);
     tree.AddNode("hidraw9", &touch, c.touchVendor);
     HidrawBackend hid(tree.sys(), tree.dev());
-    HidBackend* previous = InstallHid(&hid);
+    Installed<HidBackend> installed(&hid);
     testing::LogCapture log(3);
     const size_t before = OpenDescriptorCount();
     {
@@ -238,7 +239,6 @@ TEST(HidrawBackend, ConnectionFindsTheVendorCollection) {
       connection.Close();
     }
     EXPECT_EQ(OpenDescriptorCount(), before);
-    InstallHid(previous);
   }
 }
 
@@ -254,7 +254,7 @@ TEST(HidrawBackend, ControllerLockedElsewhereIsBusyAndNamesTheHolder) {
   FakeHidraw tree;
   tree.AddNode("hidraw3", &kVendor, kVendorId);
   HidrawBackend hid(tree.sys(), tree.dev());
-  HidBackend* previous = InstallHid(&hid);
+  Installed<HidBackend> installed(&hid);
   testing::FakeClock clock;
   testing::LogCapture log(3);
   const int other = ::open((tree.dev() + "/hidraw3").c_str(), O_RDWR | O_CLOEXEC);
@@ -281,7 +281,6 @@ TEST(HidrawBackend, ControllerLockedElsewhereIsBusyAndNamesTheHolder) {
     ::close(third);
     connection.Close();
   }
-  InstallHid(previous);
 }
 
 TEST(LockHolder, ReadsTheWriterOfTheFileFromProcLocks) {

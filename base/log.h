@@ -1,12 +1,13 @@
 #pragma once
 // The tool's one log: every progress, diagnostic and failure message goes
 // through LogPrint, which formats it and hands it to the installed sink.
-// Call sites test their bit of logMask before calling, so a suppressed
-// message costs one bit test and is never formatted.
+// Code logs with LOG_ERROR, LOG_INFO and LOG_DEBUG (below), which own the
+// bit test, so that a suppressed message costs one bit test and is never
+// formatted.
 #include <cstdint>
 #include <cstdio>
 
-#include "platform/file.h"
+#include "base/file.h"
 
 namespace tessaro {
 
@@ -38,6 +39,30 @@ __attribute__((format(printf, 1, 2)))
 __attribute__((format(gnu_printf, 1, 2)))
 #endif
 void LogPrint(const char* format, ...);
+
+// The text is written whole at the call, level prefix included, so that a
+// line seen in a log file is found in the code by its text; the compiler
+// checks that the prefix is the one of the level. Macros and not functions,
+// so that the arguments of a suppressed line are not even evaluated and the
+// format is checked against them at the call.
+#define LOG_ERROR(...) TESSARO_LOG_AT(::tessaro::kLogError, "error     : ", __VA_ARGS__)
+#define LOG_INFO(...) TESSARO_LOG_AT(::tessaro::kLogInfo, "info      : ", __VA_ARGS__)
+#define LOG_DEBUG(...) TESSARO_LOG_AT(::tessaro::kLogDebug, "dbg info  : ", __VA_ARGS__)
+
+#define TESSARO_LOG_FORMAT_OF(format, ...) format
+#define TESSARO_LOG_AT(bit, prefix, ...)                                                            \
+  do {                                                                                             \
+    static_assert(::tessaro::StartsWith(TESSARO_LOG_FORMAT_OF(__VA_ARGS__, 0), prefix),            \
+                  "a log text begins with the prefix of its level");                               \
+    if (::tessaro::logMask & (bit)) ::tessaro::LogPrint(__VA_ARGS__);                              \
+  } while (0)
+
+constexpr bool StartsWith(const char* text, const char* prefix) {
+  for (; *prefix != '\0'; ++text, ++prefix) {
+    if (*text != *prefix) return false;
+  }
+  return true;
+}
 
 // The sink of the tool: the text unchanged to standard output, then behind a
 // UTC timestamp to the log file, which it opens at the first line. Timestamp

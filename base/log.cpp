@@ -1,4 +1,4 @@
-#include "app/log.h"
+#include "base/log.h"
 
 #include <cstdarg>
 #include <cstring>
@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/clock.h"
+#include "base/file.h"
 #include "base/run_record.h"
-#include "platform/clock.h"
-#include "platform/file.h"
 
 namespace tessaro {
 

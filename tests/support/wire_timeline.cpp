@@ -1,4 +1,4 @@
-#include "tests/update/wire_timeline.h"
+#include "tests/support/wire_timeline.h"
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
 #include <cstdio>
 
 #include "app/entry.h"
-#include "platform/system.h"
+#include "base/system.h"
 #include "sim/sim_backends.h"
 
 int main(int argc, char** argv) {

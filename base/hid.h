@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tessaro {
 
@@ -27,6 +29,23 @@ class HidWalk {
  public:
   virtual ~HidWalk() = default;
   virtual bool Next(HidInterface& out) = 0;
+};
+
+// A walk over the interfaces listed when it began, so that a host that
+// changes during the walk does not move it. Backends that know their
+// interfaces up front (the simulator, the doubles) walk with it.
+class ListWalk final : public HidWalk {
+ public:
+  explicit ListWalk(std::vector<HidInterface> interfaces) : interfaces_(std::move(interfaces)) {}
+  bool Next(HidInterface& out) override {
+    if (next_ >= interfaces_.size()) return false;
+    out = interfaces_[next_++];
+    return true;
+  }
+
+ private:
+  std::vector<HidInterface> interfaces_;
+  size_t next_ = 0;
 };
 
 // What a claim on an opened controller found.

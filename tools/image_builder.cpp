@@ -1,4 +1,4 @@
-#include "tests/support/image_builder.h"
+#include "tools/image_builder.h"
 
 #include <cstdio>
 

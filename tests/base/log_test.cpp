@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
-#include "platform/file.h"
-#include "platform/system.h"
+#include "base/log.h"
+#include "base/seams.h"
+#include "base/system.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/temp_dir.h"
 
@@ -77,36 +77,32 @@ class StreamCapture {
   int saved_ = -1;
 };
 
-// Deletes as the platform would and remembers what it was asked to delete;
-// the log's own file goes to the platform's file system.
+// The platform's file system, remembering what it was asked to delete.
 class RecordingFileSystem final : public FileSystem {
  public:
-  RecordingFileSystem() : previous_(InstallFileSystem(this)) {}
-  ~RecordingFileSystem() override { InstallFileSystem(previous_); }
-  bool OpenForRead(const char*, FileHandle& out) override {
-    out = kInvalidFileHandle;
-    return false;
+  RecordingFileSystem() = default;
+  bool OpenForRead(const char* name, FileHandle& out) override { return platform().OpenForRead(name, out); }
+  uint32_t SizeLow32(FileHandle file) override { return platform().SizeLow32(file); }
+  bool Read(FileHandle file, uint8_t* buffer, uint32_t lengthBytes, uint32_t& readBytes) override {
+    return platform().Read(file, buffer, lengthBytes, readBytes);
   }
-  uint32_t SizeLow32(FileHandle) override { return 0; }
-  bool Read(FileHandle, uint8_t*, uint32_t, uint32_t& readBytes) override {
-    readBytes = 0;
-    return false;
-  }
-  void Close(FileHandle file) override { previous_->Close(file); }
-  uint32_t LastError() override { return 0; }
+  void Close(FileHandle file) override { platform().Close(file); }
+  uint32_t LastError() override { return platform().LastError(); }
   bool Delete(const char* name) override {
     deleted.push_back(name);
-    return std::remove(name) == 0;
+    return platform().Delete(name);
   }
-  bool OpenForAppend(const char* name, FileHandle& out) override { return previous_->OpenForAppend(name, out); }
+  bool OpenForAppend(const char* name, FileHandle& out) override { return platform().OpenForAppend(name, out); }
   bool Append(FileHandle file, const char* bytes, uint32_t lengthBytes) override {
-    return previous_->Append(file, bytes, lengthBytes);
+    return platform().Append(file, bytes, lengthBytes);
   }
 
   std::vector<std::string> deleted;
 
  private:
-  FileSystem* previous_;
+  FileSystem& platform() const { return installed_.previous(); }
+
+  Installed<FileSystem> installed_{this};
 };
 
 // The log's process-wide state as at the start of a run, in a fresh current
