@@ -5,6 +5,7 @@
 
 #include "base/clock.h"
 #include "base/log.h"
+#include "base/run_record.h"
 #include "base/update_guard.h"
 #include "transport/connection.h"
 #include "transport/registers.h"
@@ -104,7 +105,7 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
   // A failed read leaves zeros: version 0 with an intact head, so any file
   // from version 1 on is sent to a controller whose head cannot be read.
   uint8_t head[kHeadBufferBytes] = {};
-  connection.ReadRegister(reg::kConfigAddr, head, reg::kConfigHeadBytes);
+  if (connection.ReadRegister(reg::kConfigAddr, head, reg::kConfigHeadBytes) >= 0) NoteConfigHead(head);
   LOG_DEBUG("dbg info  : befor update cfg\n");
   LogHead(head);
   const uint8_t chipVersion = head[0];
@@ -115,14 +116,17 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
   const int32_t loaded = image.LoadCfgFile(cfg_name);
   if (loaded < 0) {
     LOG_ERROR("error     : Failed read cfg file:%s, ret:%d\n", cfg_name != nullptr ? cfg_name : "(null)", loaded);
+    NoteOutcome(RunOutcome::kRefusedFile);
     return -2;
   }
   // Past 0xFFFF the register addresses wrap: the tail would overwrite the
   // handshake and the firmware's own registers.
   if (image.length > reg::kConfigMaxBytes) {
     LOG_ERROR("error     : cfg too long, len:%u, at most:%u\n", image.length, reg::kConfigMaxBytes);
+    NoteOutcome(RunOutcome::kRefusedFile);
     return kCfgTooLong;
   }
+  NoteConfigImage(image.version);
   LOG_DEBUG("dbg info  : cfg_image Initialize success\n");
 
   if ((image.version & 0x80) == 0) {
@@ -135,6 +139,7 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
          "error     : chip cfg version is forward or equal to input cfg file,no need to update config, chip cfg "
          "version:%d,cfg file version:%d\n",
          chipVersion, image.version);
+    NoteOutcome(RunOutcome::kNotNeededVersion);
     return -6;
   }
 
@@ -153,7 +158,7 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
     LOG_DEBUG("dbg info  : Update cfg Complete\n");
     SleepMs(kAfterAttemptSleepMs);
     // A failed read leaves the earlier head in place.
-    connection.ReadRegister(reg::kConfigAddr, head, reg::kConfigHeadBytes);
+    if (connection.ReadRegister(reg::kConfigAddr, head, reg::kConfigHeadBytes) >= 0) NoteConfigHead(head);
     LOG_DEBUG("dbg info  : after update cfg\n");
     LogHead(head);
     if (!HeadIntact(head)) {

@@ -5,6 +5,7 @@
 
 #include "base/clock.h"
 #include "base/log.h"
+#include "base/run_record.h"
 #include "base/update_guard.h"
 #include "transport/connection.h"
 #include "transport/registers.h"
@@ -249,19 +250,23 @@ int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) 
   const int32_t loaded = image.LoadFwFile(fw_name);
   if (loaded < 0) {
     LOG_ERROR("error     : Failed read firmware file:%s, ret:%d\n", fw_name != nullptr ? fw_name : "(null)", loaded);
+    NoteOutcome(RunOutcome::kRefusedFile);
     return -2;
   }
+  NoteFirmwareImage(image.pid, image.vid);
   LOG_DEBUG("dbg info  : fw_image Initialize success\n");
 
   if (!ignoreVersion) {
     if (std::memcmp(connection.pid, image.pid, 4) != 0) {
       LOG_ERROR("error     : PID mismatch, PID from dev:%s, PID from fw_bin:%s\n", connection.pid, image.pid);
       LOG_INFO("info      : Doesn't meet the update conditions\n");
+      NoteOutcome(RunOutcome::kNotNeededOtherPid);
       return 0;
     }
     if (std::memcmp(connection.vid, image.vid, 4) == 0) {
       LOG_INFO("info      : VID is equal, do not neet update\n");
       LOG_INFO("info      : Doesn't meet the update conditions\n");
+      NoteOutcome(RunOutcome::kNotNeededSameVid);
       return 0;
     }
   }
@@ -270,10 +275,16 @@ int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) 
   // alone: an image that cannot be written whole, or that lacks a kind the
   // controller needs, is refused once, before the controller is switched
   // to its update program, instead of failing every attempt half-written.
-  if (!SubTableFits(image, subTypeFlag)) return -4;
+  if (!SubTableFits(image, subTypeFlag)) {
+    NoteOutcome(RunOutcome::kRefusedFile);
+    return -4;
+  }
   bool planned[kSubFwKindCount] = {};
   PlannedKinds(image, subTypeFlag, planned);
-  if (NeededKindMissing(planned)) return -1;
+  if (NeededKindMissing(planned)) {
+    NoteOutcome(RunOutcome::kRefusedFile);
+    return -1;
+  }
 
   // From the switch to patch mode on, the controller must not be left
   // half-written by an interrupted run.
