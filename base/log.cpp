@@ -8,6 +8,7 @@
 
 #include "base/clock.h"
 #include "base/file.h"
+#include "base/run_record.h"
 
 namespace tessaro {
 
@@ -78,6 +79,7 @@ void WriteLogLine(const char* text) {
   // The console copy comes first, so a message is seen even when the file fails.
   std::fputs(text, stdout);
   std::fflush(stdout);
+  NoteMessage(text);
 
   const UtcTime now = TheClock().NowUtc();
   char timestamp[28];

@@ -20,4 +20,8 @@ class SystemBackends {
   std::unique_ptr<Impl> impl_;
 };
 
+// Moves the file `from` over `to` in one step, replacing `to` if it exists,
+// so that a reader of `to` finds the old file or the new one, never a mix.
+bool MoveFileOver(const char* from, const char* to);
+
 }  // namespace tessaro

@@ -1,5 +1,7 @@
 #include "images/whole_file.h"
 
+#include "base/run_record.h"
+
 namespace tessaro {
 
 OpenedFile::~OpenedFile() {
@@ -38,6 +40,7 @@ WholeRead ReadWholeFile(FileHandle file, uint8_t* buffer, uint32_t lengthBytes) 
     return outcome;
   }
   outcome.result = WholeRead::Result::kOk;
+  NoteFileRead(buffer, lengthBytes);
   return outcome;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "base/trace.h"
 #include "sim/hex.h"
 #include "transport/registers.h"
 
@@ -53,7 +54,7 @@ bool Controller::SendOutput(const ReportBytes& report) {
   // One fault per report: a command failure spares the write counters.
   const bool fails = UseUp(state_.faults.commandFailures, command) ||
                      (isWrite && UseUp(state_.faults.writeFailures, Word(report + 6)));
-  Trace((fails ? "out-failed " : "out ") + ToHex(report, kReportBytes));
+  Trace(trace::Out(report, kReportBytes, !fails));
   if (!fails) Deliver(report);
   return !fails;
 }
@@ -61,7 +62,7 @@ bool Controller::SendOutput(const ReportBytes& report) {
 bool Controller::FetchInput(ReportBytes& report) {
   if (report[0] != reg::kReportId) {
     Violation("input report asked for with report ID " + Hex2(report[0]) + ", expected 0x0E");
-    Trace("in-failed");
+    Trace(trace::InFailed());
     return false;
   }
   if (!replyPending_) {
@@ -69,7 +70,7 @@ bool Controller::FetchInput(ReportBytes& report) {
   } else {
     replyPending_ = false;
     if (UseUp(state_.faults.readFailures, replyAddress_)) {
-      Trace("in-failed");
+      Trace(trace::InFailed());
       return false;
     }
     uint32_t announced = replyLength_;
@@ -83,7 +84,7 @@ bool Controller::FetchInput(ReportBytes& report) {
               lastReply_ + kReplyDataOffset);
   }
   std::memcpy(report, lastReply_, kReportBytes);
-  Trace("in " + ToHex(report, kReportBytes));
+  Trace(trace::In(report, kReportBytes));
   return true;
 }
 

@@ -1,5 +1,7 @@
 #include "sim/hex.h"
 
+#include "base/trace.h"
+
 namespace tessaro::sim {
 namespace {
 
@@ -22,7 +24,7 @@ std::string HexOf(const uint8_t* bytes, size_t count, const char* digits) {
 
 }  // namespace
 
-std::string ToHex(const uint8_t* bytes, size_t count) { return HexOf(bytes, count, "0123456789abcdef"); }
+std::string ToHex(const uint8_t* bytes, size_t count) { return trace::Hex(bytes, count); }
 
 std::string ToUpperHex(const uint8_t* bytes, size_t count) { return HexOf(bytes, count, "0123456789ABCDEF"); }
 

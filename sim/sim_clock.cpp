@@ -1,11 +1,11 @@
 #include "sim/sim_clock.h"
 
-#include <string>
+#include "base/trace.h"
 
 namespace tessaro::sim {
 
 void SimClock::SleepMs(uint32_t sleepMs) {
-  session_.Trace("sleep " + std::to_string(sleepMs));
+  session_.Trace(trace::Sleep(sleepMs));
   // Before the state is read, virtual time is not known to be asked for.
   if (!(session_.begun() && session_.state().virtualTime)) underlying_.SleepMs(sleepMs);
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/trace.h"
 #include "sim/hex.h"
 #include "sim/sim_backends.h"
 #include "transport/registers.h"
@@ -14,9 +15,6 @@ std::wstring CollectionPath(uint32_t number) {
   std::snprintf(text, sizeof text, "\\\\?\\hid#tessaro-sim&col%02u", static_cast<unsigned>(number));
   return std::wstring(text, text + std::char_traits<char>::length(text));
 }
-
-// Paths are plain ASCII; the trace is bytes.
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 }  // namespace
 
@@ -37,7 +35,7 @@ std::unique_ptr<HidWalk> SimHid::BeginWalk() {
   // is, and the open that follows finds it busy.
   uint32_t holderPid = 0;
   const bool locked = session_.Acquire(holderPid);
-  session_.Trace("walk");
+  session_.Trace(trace::Walk());
   bool changed = false;
   const bool hideMatching = locked && UseUp(session_.state().faults.openFailures, changed);
   if (changed) session_.controller().MarkStateChanged();
@@ -65,7 +63,7 @@ bool SimHid::Open(const HidInterface& interface, HidHandle& out) {
     }
     out = nextHandle_++;
     openHandles_[out] = open;
-    session_.Trace("open " + Narrow(interface.path));
+    session_.Trace(trace::Open(interface.path));
     session_.AfterEvent();
     return true;
   }
@@ -132,7 +130,7 @@ bool SimHid::SetOutputReport(HidHandle handle, const Report& report) {
   }
   if (FindClaimed(handle) == nullptr) {
     const uint32_t error = lastError_;
-    session_.Trace("out-failed " + ToHex(report, kReportLengthBytes));
+    session_.Trace(trace::Out(report, kReportLengthBytes, false));
     session_.AfterEvent();
     return Fail(error);
   }
@@ -149,7 +147,7 @@ bool SimHid::GetInputReport(HidHandle handle, Report& report) {
   }
   if (FindClaimed(handle) == nullptr) {
     const uint32_t error = lastError_;
-    session_.Trace("in-failed");
+    session_.Trace(trace::InFailed());
     session_.AfterEvent();
     return Fail(error);
   }
@@ -166,7 +164,7 @@ void SimHid::Close(HidHandle handle) {
     return;
   }
   const bool claimed = it->second.claimed;
-  session_.Trace("close " + Narrow(collections_[it->second.collection].path));
+  session_.Trace(trace::Close(collections_[it->second.collection].path));
   openHandles_.erase(it);
   if (claimed) --claimedHandles_;
   // Closing is the last event of a job: a kill right after it still finds

@@ -7,15 +7,11 @@
 #include "sim/state_files.h"
 
 namespace tessaro::sim {
-namespace {
 
-// "out " and the report as hex: report ID 0x0E, register access 0x20, and
-// the more-follows flag 0x01 in byte 2.
-bool IsWriteReportWithMoreToCome(const std::string& line) { return line.compare(0, 10, "out 0e2001") == 0; }
-
-}  // namespace
-
-Session::Session(uint16_t buildVendorId) : buildVendorId_(buildVendorId), state_(FactoryState(buildVendorId)) {}
+Session::Session(uint16_t buildVendorId)
+    : buildVendorId_(buildVendorId),
+      state_(FactoryState(buildVendorId)),
+      trace_(SimFilePath(kTraceFileName), kTraceFileName) {}
 
 void Session::Begin() {
   if (begun()) return;
@@ -89,7 +85,7 @@ void Session::AfterEvent() {
     std::string error;
     SaveState(state_, buildVendorId_, error);
   }
-  if (trace_.is_open()) trace_.flush();
+  trace_.Flush();
   std::_Exit(kKilledExitCode);
 }
 
@@ -112,14 +108,8 @@ void Session::StartTrace() {
   traceStarted_ = true;
   // Truncated once, then appended to: a run that takes the controller after
   // this one let it go adds its lines rather than writing over them.
-  const std::string path = SimFilePath(kTraceFileName);
-  std::ofstream(path, std::ios::binary | std::ios::trunc).close();
-  trace_.open(path, std::ios::binary | std::ios::app);
-  if (!trace_.is_open()) {
-    traceFailed_ = true;
-    std::fprintf(stderr, "%s: cannot be written\n", kTraceFileName);
-  }
-  for (const std::string& line : earlyLines_) WriteTraceLine(line);
+  trace_.Open();
+  for (const std::string& line : earlyLines_) trace_.Write(line);
   earlyLines_.clear();
 }
 
@@ -128,22 +118,7 @@ void Session::Trace(const std::string& line) {
     earlyLines_.push_back(line);
     return;
   }
-  WriteTraceLine(line);
-}
-
-void Session::WriteTraceLine(const std::string& line) {
-  if (traceFailed_) return;
-  // Flushed at every event but the reports of a register write that has more
-  // to come: a 4096-byte write is 75 reports, and a system call for each
-  // would cost more than all the tool's own work. So the file is whole
-  // whenever no write is under way, and a run that ends abruptly loses at
-  // most the reports of the write it was in the middle of.
-  trace_ << line << '\n';
-  if (!IsWriteReportWithMoreToCome(line)) trace_.flush();
-  if (trace_.fail()) {
-    traceFailed_ = true;
-    std::fprintf(stderr, "%s: cannot be written\n", kTraceFileName);
-  }
+  trace_.Write(line);
 }
 
 }  // namespace tessaro::sim

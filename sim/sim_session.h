@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/file_lock.h"
+#include "base/trace.h"
 #include "sim/controller.h"
 #include "sim/flash.h"
 #include "sim/state.h"
@@ -73,7 +74,6 @@ class Session {
   void Save(bool wholeState);
   [[noreturn]] void Fail(const std::string& error);
   void StartTrace();
-  void WriteTraceLine(const std::string& line);
 
   uint16_t buildVendorId_;
   State state_;
@@ -81,9 +81,8 @@ class Session {
   std::unique_ptr<Controller> controller_;
   FileLock lock_;
   bool saveFailed_ = false;
-  std::ofstream trace_;
+  trace::File trace_;
   bool traceStarted_ = false;
-  bool traceFailed_ = false;
   std::vector<std::string> earlyLines_;
 };
 

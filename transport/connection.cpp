@@ -2,6 +2,7 @@
 
 #include "base/clock.h"
 #include "base/log.h"
+#include "base/run_record.h"
 #include "transport/registers.h"
 
 namespace tessaro {
@@ -112,11 +113,13 @@ bool OpenForJob(CConnectionTLC& connection) {
   lastOpenFoundBusy = false;
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     if (connection.Open()) {
+      NoteOpened();
       LOG_DEBUG("dbg info  : open TLC success\n");
       return true;
     }
     if (connection.busy) {
       lastOpenFoundBusy = true;
+      NoteOutcome(RunOutcome::kBusy);
       if (connection.busyHolderPid != 0) {
         LOG_ERROR("error     : controller in use by another process (pid %u), nothing sent\n",
                   static_cast<unsigned>(connection.busyHolderPid));

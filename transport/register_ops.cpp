@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/log.h"
+#include "base/run_record.h"
 #include "transport/connection.h"
 #include "transport/registers.h"
 #include "transport/report.h"
@@ -104,6 +105,7 @@ int32_t CConnectionTLC::SetBasicProperties() {
       std::memcpy(vid, block + 4, 4);
       vid[4] = 0;
       sensorId = static_cast<uint8_t>(block[10] & 0x0F);
+      NoteVersionBlock(pid, vid, sensorId);
       return 0;
     }
     LOG_ERROR("error     : Failed read VERSION, retry=%d\n", retry);

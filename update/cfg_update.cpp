@@ -5,6 +5,7 @@
 
 #include "base/clock.h"
 #include "base/log.h"
+#include "base/run_record.h"
 #include "base/update_guard.h"
 #include "transport/connection.h"
 #include "transport/registers.h"
@@ -117,7 +118,7 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
   // A failed read leaves zeros: version 0 with an intact head, so any file
   // from version 1 on is sent to a controller whose head cannot be read.
   uint8_t head[kHeadBufferBytes] = {};
-  connection.ReadRegister(reg::kConfigAddr, head, reg::kConfigHeadBytes);
+  if (connection.ReadRegister(reg::kConfigAddr, head, reg::kConfigHeadBytes) >= 0) NoteConfigHead(head);
   LOG_DEBUG("dbg info  : befor update cfg\n");
   LogHead(head);
   const uint8_t chipVersion = head[0];
@@ -128,11 +129,16 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
   const int32_t loaded = image.LoadCfgFile(cfg_name);
   if (loaded < 0) {
     LOG_ERROR("error     : Failed read cfg file:%s, ret:%d\n", cfg_name != nullptr ? cfg_name : "(null)", loaded);
+    NoteOutcome(RunOutcome::kRefusedFile);
     return -2;
   }
   // Past 0xFFFF the register addresses wrap: the tail would overwrite the
   // handshake and the firmware's own registers.
-  if (!CfgFitsRegisterSpace(image)) return kCfgTooLong;
+  if (!CfgFitsRegisterSpace(image)) {
+    NoteOutcome(RunOutcome::kRefusedFile);
+    return kCfgTooLong;
+  }
+  NoteConfigImage(image.version);
   LOG_DEBUG("dbg info  : cfg_image Initialize success\n");
 
   if ((image.version & 0x80) == 0) {
@@ -140,7 +146,10 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
     LOG_DEBUG("dbg info  : Warning:which means this is a tmp cfg and it will not write to Flash\n");
   }
 
-  if (!CfgUpdateNeeded(chipVersion, image, ignoreVersion)) return -6;
+  if (!CfgUpdateNeeded(chipVersion, image, ignoreVersion)) {
+    NoteOutcome(RunOutcome::kNotNeededVersion);
+    return -6;
+  }
 
   // From the handshake on, an interrupted run would leave the controller
   // with part of a configuration.
@@ -157,7 +166,7 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
     LOG_DEBUG("dbg info  : Update cfg Complete\n");
     SleepMs(kAfterAttemptSleepMs);
     // A failed read leaves the earlier head in place.
-    connection.ReadRegister(reg::kConfigAddr, head, reg::kConfigHeadBytes);
+    if (connection.ReadRegister(reg::kConfigAddr, head, reg::kConfigHeadBytes) >= 0) NoteConfigHead(head);
     LOG_DEBUG("dbg info  : after update cfg\n");
     LogHead(head);
     if (!CfgHeadIntact(head)) {

@@ -5,6 +5,7 @@
 
 #include "base/clock.h"
 #include "base/log.h"
+#include "base/run_record.h"
 #include "base/update_guard.h"
 #include "transport/connection.h"
 #include "transport/registers.h"
@@ -276,18 +277,35 @@ int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) 
   const int32_t loaded = image.LoadFwFile(fw_name);
   if (loaded < 0) {
     LOG_ERROR("error     : Failed read firmware file:%s, ret:%d\n", fw_name != nullptr ? fw_name : "(null)", loaded);
+    NoteOutcome(RunOutcome::kRefusedFile);
     return -2;
   }
+  NoteFirmwareImage(image.pid, image.vid);
   LOG_DEBUG("dbg info  : fw_image Initialize success\n");
 
-  if (CheckFwConditions(connection, image, ignoreVersion) != FwCondition::kUpdate) return 0;
+  switch (CheckFwConditions(connection, image, ignoreVersion)) {
+    case FwCondition::kOtherPid:
+      NoteOutcome(RunOutcome::kNotNeededOtherPid);
+      return 0;
+    case FwCondition::kSameVid:
+      NoteOutcome(RunOutcome::kNotNeededSameVid);
+      return 0;
+    case FwCondition::kUpdate:
+      break;
+  }
 
   // Whether an attempt can succeed is known from the image and the mask
   // alone: an image that cannot be written whole, or that lacks a kind the
   // controller needs, is refused once, before the controller is switched
   // to its update program, instead of failing every attempt half-written.
-  if (!SubTableFits(image, subTypeFlag)) return -4;
-  if (!NeededKindsSelected(image, subTypeFlag)) return -1;
+  if (!SubTableFits(image, subTypeFlag)) {
+    NoteOutcome(RunOutcome::kRefusedFile);
+    return -4;
+  }
+  if (!NeededKindsSelected(image, subTypeFlag)) {
+    NoteOutcome(RunOutcome::kRefusedFile);
+    return -1;
+  }
 
   // From the switch to patch mode on, the controller must not be left
   // half-written by an interrupted run.

@@ -5,6 +5,7 @@
 
 #include "base/clock.h"
 #include "base/log.h"
+#include "base/run_record.h"
 #include "transport/connection.h"
 #include "transport/registers.h"
 #include "update/jobs.h"
@@ -84,6 +85,7 @@ int32_t ReadCfgVersion() {
     LOG_ERROR("error     : read cfg version failed\n");
     return kCfgVersionFailure;
   }
+  NoteConfigHead(head);
   LOG_DEBUG("dbg info  : read Fw cfg version success\n");
   LOG_DEBUG("dbg info  : cfg Version:0x%02x\n", head[0]);
   LOG_INFO("info      : CFG VER:0x%02x\n", head[0]);

@@ -1,4 +1,5 @@
 #include <csignal>
+#include <cstdio>
 
 #include "base/seams.h"
 #include "base/system.h"
@@ -30,5 +31,8 @@ SystemBackends::SystemBackends() {
 }
 
 SystemBackends::~SystemBackends() = default;
+
+// rename(2) replaces the target atomically.
+bool MoveFileOver(const char* from, const char* to) { return std::rename(from, to) == 0; }
 
 }  // namespace tessaro

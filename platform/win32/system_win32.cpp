@@ -5,6 +5,8 @@
 #include "platform/win32/hid_win32.h"
 #include "platform/win32/update_guard_win32.h"
 
+#include <windows.h>
+
 namespace tessaro {
 
 struct SystemBackends::Impl {
@@ -21,5 +23,10 @@ struct SystemBackends::Impl {
 SystemBackends::SystemBackends() : impl_(std::make_unique<Impl>()) {}
 
 SystemBackends::~SystemBackends() = default;
+
+// The C library's rename refuses an existing target on Windows.
+bool MoveFileOver(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
 
 }  // namespace tessaro

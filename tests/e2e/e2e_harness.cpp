@@ -267,9 +267,11 @@ RunResult StartedRun::Wait(int timeoutMs) {
   return result_;
 }
 
-RunResult RunSim(const std::vector<std::string>& args, const std::vector<InputFile>& files) {
+RunResult RunSim(const std::vector<std::string>& args, const std::vector<InputFile>& files,
+                 const std::vector<std::string>& environment) {
   RunOptions options;
   options.program = Program::kSim;
+  options.environment = environment;
   return RunTool(args, files, options);
 }
 

@@ -114,7 +114,9 @@ class StartedRun {
 RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputFile>& files = {},
               const RunOptions& options = {});
 // The same with tessaro-sim.
-RunResult RunSim(const std::vector<std::string>& args, const std::vector<InputFile>& files = {});
+// The same with tessaro-sim, with "NAME=value" entries in its environment.
+RunResult RunSim(const std::vector<std::string>& args, const std::vector<InputFile>& files = {},
+                 const std::vector<std::string>& environment = {});
 
 // A new working directory holding files, with no run yet: for runs that
 // follow each other or run at once in one folder.

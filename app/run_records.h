@@ -1,0 +1,80 @@
+#pragma once
+// The run records a run leaves when the environment asks for them:
+// TESSARO_RESULT=PATH, one JSON object that says how the run ended, and
+// TESSARO_TRACE=PATH, every HID event and sleep in tessaro-sim's trace
+// format. Neither changes the console, the log file or the exit code; unset,
+// neither costs anything beyond reading the two variables.
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "base/run_record.h"
+#include "base/trace_recorder.h"
+
+namespace tessaro {
+
+// The job the command line chose, once the entry point's checks let it run.
+enum class RecordedJob { kNone, kFirmware, kConfig, kQuery };
+
+// What the command line said, as the entry point read it.
+struct RecordedOptions {
+  bool firmware = false;
+  bool config = false;
+  std::optional<std::string> prop;  // as given, before lower-casing
+  std::optional<std::string> file;
+  bool ignoreVer = false;
+  uint32_t flag = 0x844;
+  bool debug = false;
+};
+
+// Everything the result file is made of.
+struct RunSummary {
+  std::string program;
+  std::string version;
+  RecordedOptions options;
+  RecordedJob job = RecordedJob::kNone;
+  std::string property;  // the lower-cased word of a query
+  // The entry point's own refusal, without its line end; empty for a job.
+  std::string refusal;
+  int32_t result = 0;
+  RunFacts facts;
+  std::string startUtc;  // ISO 8601, milliseconds, "Z"
+  int64_t durationMs = 0;
+};
+
+// The outcome as one word: read, updated, not-needed-other-pid,
+// not-needed-same-vid, not-needed-version, failed, no-controller, busy,
+// refused-file, refused-options, unknown-property, no-job.
+std::string OutcomeWord(const RunSummary& summary);
+// The result file's text: one JSON object, keys in a fixed order, a line end.
+std::string ResultJson(const RunSummary& summary);
+
+class RunRecords {
+ public:
+  // argv0 names the program in the result (its file name without ".exe").
+  RunRecords(const char* argv0, const char* version);
+  ~RunRecords();
+  RunRecords(const RunRecords&) = delete;
+  RunRecords& operator=(const RunRecords&) = delete;
+
+  void SetOptions(const RecordedOptions& options);
+  // Just before the job runs; the result file of an earlier run goes away.
+  void SetJob(RecordedJob job, const std::string& property);
+  // The end of a run that was refused after the command line parsed, with
+  // the refusal's text; returns the exit code unchanged.
+  int32_t Refused(int32_t exitCode, const char* text);
+  // The end of a run that reached the dispatch; returns the result unchanged.
+  int32_t Finish(int32_t result);
+
+ private:
+  void Write();
+
+  std::string resultPath_;
+  std::unique_ptr<TraceRecorder> trace_;
+  RunSummary summary_;
+  std::chrono::steady_clock::time_point start_;
+};
+
+}  // namespace tessaro

@@ -1,0 +1,247 @@
+// TESSARO_RESULT and TESSARO_TRACE on tessaro-sim: the result file for every
+// outcome, its replacement in one step, the trace against the simulator's
+// own, and a run that is byte for byte the same with or without them. These
+// also run against the Windows programs under Wine, where the same files are
+// expected.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/sha256.h"
+#include "tests/e2e/jobs_support.h"
+#include "tests/support/temp_dir.h"
+#include "tools/make-samples.h"
+
+namespace tessaro::e2e {
+namespace {
+
+using Json = nlohmann::json;
+
+const std::vector<std::string> kBoth = {"TESSARO_RESULT=result.json", "TESSARO_TRACE=field.trace"};
+
+// Every member of `expected` is in `actual` with the same value; objects are
+// compared member by member, so a case names only what it is about.
+void ExpectContains(const Json& actual, const Json& expected, const std::string& where = "") {
+  for (auto it = expected.begin(); it != expected.end(); ++it) {
+    const std::string key = where + "/" + it.key();
+    if (!actual.contains(it.key())) {
+      ADD_FAILURE() << "missing " << key;
+    } else if (it->is_object()) {
+      ExpectContains(actual[it.key()], *it, key);
+    } else {
+      EXPECT_EQ(actual[it.key()], *it) << key;
+    }
+  }
+}
+
+std::string Sha256Of(const std::string& bytes) {
+  return Sha256Hex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+std::string WithoutViolations(const std::string& trace) {
+  std::string kept;
+  for (const std::string& line : testing::SplitLines(trace)) {
+    if (line.rfind("violation ", 0) != 0) kept += line + "\n";
+  }
+  return kept;
+}
+
+struct OutcomeCase {
+  const char* outcome;
+  std::vector<std::string> args;
+  std::vector<InputFile> files;
+  Json expected;
+};
+
+TEST(RunRecords, ResultFileForEveryOutcome) {
+  const std::string firmware = samples::SampleFirmwareImage();
+  std::string badChecksum = firmware;
+  badChecksum[300] = static_cast<char>(badChecksum[300] ^ 0x01);
+  const std::vector<OutcomeCase> cases = {
+      {"read", {"-p", "vid"}, {SimState(R"("vid": "FFFFFFFF")")},
+       {{"job", "query"}, {"result", -1}, {"exitCode", 255},
+        {"property", {{"name", "vid"}, {"vid", "ff ff ff ff"}, {"vidNumber", 4294967295u}}}}},
+      {"read", {"--prop", "CfgVer"}, {SimState(R"("config": "FF0001")")},
+       {{"result", 255}, {"exitCode", 255}, {"options", {{"prop", "CfgVer"}}},
+        {"property", {{"name", "cfgver"}, {"cfgVersion", 255}}}}},
+      {"updated", {"-f", "--file", "fw.bin"}, {SimState(), SampleFirmware()},
+       {{"job", "firmware"}, {"result", 0}, {"options", {{"file", "fw.bin"}, {"flag", 2116}, {"ignoreVer", false}}},
+        {"before", {{"pid", "TS01"}, {"vid", "01 00 00 01"}, {"vidNumber", 0x01000001}, {"sensorId", 3}}},
+        {"after", {{"vid", "01 00 00 02"}}},
+        {"file", {{"name", "fw.bin"}, {"size", firmware.size()}, {"sha256", Sha256Of(firmware)}}},
+        {"image", {{"pid", "TS01"}, {"vid", "01 00 00 02"}}},
+        {"lastMessage", "info      : Update Firmware Success,VID after update:01 00 00 02"}, {"lastError", nullptr}}},
+      {"updated", {"-c", "--file", "cfg.txt"}, {SimState(), SampleConfig()},
+       {{"job", "config"}, {"before", {{"cfgVersion", 0x84}, {"headIntact", true}}},
+        {"after", {{"cfgVersion", 0x85}}}, {"image", {{"cfgVersion", 0x85}}}}},
+      {"not-needed-other-pid", {"-f", "--file", "fw.bin"}, {SimState(R"("pid": "TS02")"), SampleFirmware()},
+       {{"result", 0}, {"before", {{"pid", "TS02"}}}, {"image", {{"pid", "TS01"}}}}},
+      {"not-needed-same-vid", {"-f", "--file", "fw.bin"}, {SimState(R"("vid": "01000002")"), SampleFirmware()},
+       {{"result", 0}, {"lastMessage", "info      : Doesn't meet the update conditions"}}},
+      {"not-needed-version", {"-c", "--file", "cfg.txt"}, {SimState(R"("config": "FF0001")"), SampleConfig()},
+       {{"result", -6}, {"exitCode", 250}, {"before", {{"cfgVersion", 255}}}}},
+      {"failed", {"-f", "--file", "fw.bin"},
+       {SimState(R"("faults": {"commandFailures": {"10": 3}})"), SampleFirmware()},
+       {{"result", -2}, {"exitCode", 254}, {"lastError", "error     : Update fw finish ERROR"}}},
+      {"no-controller", {"-p", "sensorid"}, {SimState(R"("present": false)")},
+       {{"result", 255}, {"lastError", "error     : open TLC failed"}}},
+      {"refused-file", {"-c", "--file", "missing.txt"}, {SimState()},
+       {{"result", -2}, {"before", {{"cfgVersion", 0x84}}}}},
+      {"refused-file", {"-f", "--file", "fw.bin"}, {SimState(), {"fw.bin", badChecksum}},
+       {{"result", -2}, {"file", {{"size", badChecksum.size()}, {"sha256", Sha256Of(badChecksum)}}}}},
+      // A mask without Q5: refused before the controller hears of it.
+      {"refused-file", {"-f", "--file", "fw.bin", "--flag=68"}, {SimState(), SampleFirmware()},
+       {{"result", -1}, {"lastError", "error     : Q5 didn't been update"}, {"options", {{"flag", 68}}}}},
+      {"refused-options", {"-f", "-c", "--file", "fw.bin"}, {},
+       {{"job", nullptr}, {"result", 1}, {"lastMessage", "Firmware and config can't be upgraded at the same time"}}},
+      {"refused-options", {"-f"}, {}, {{"result", -1}, {"exitCode", 255}, {"lastMessage", "file name is NULL"}}},
+      {"unknown-property", {"-p", "sensor"}, {}, {{"job", "query"}, {"result", 0}}},
+      {"no-job", {"--file", "fw.bin"}, {}, {{"job", nullptr}, {"result", 0}}},
+  };
+  for (const OutcomeCase& c : cases) {
+    SCOPED_TRACE(std::string(c.outcome) + " " + c.args.back());
+    const RunResult run = RunSim(c.args, c.files, kBoth);
+    ASSERT_TRUE(run.HasFile("result.json"));
+    const Json result = Json::parse(run.ReadFile("result.json"));
+    EXPECT_EQ(result["program"], "tessaro-sim");
+    EXPECT_EQ(result["version"], "1.0.1.3");
+    EXPECT_EQ(result["outcome"], c.outcome);
+    EXPECT_EQ(result["exitCode"], run.exitCode);
+    EXPECT_TRUE(result["start"].is_string() && result["durationMs"].is_number_integer());
+    ExpectContains(result, c.expected);
+    // No new file is left behind beside the result.
+    for (const std::string& name : run.Files()) EXPECT_EQ(name.find(".new"), std::string::npos) << name;
+  }
+}
+
+// Another process holds the controller (here: the simulator's lock on its
+// flash file, taken by the test): the job sends nothing and says busy.
+TEST(RunRecords, BusyControllerEndsAsBusy) {
+  if (IsWindowsBuild()) GTEST_SKIP() << "the lock is taken with flock: native runs only";
+  const RunResult folder = Folder({SimState(), {kFlashFile, ""}});
+  const int fd = open((folder.dir() + "/" + kFlashFile).c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+  setenv("TESSARO_RESULT", "result.json", 1);
+  const RunResult run = RunIn(folder, {"-f", "--file", "fw.bin"});
+  unsetenv("TESSARO_RESULT");
+  close(fd);
+  const Json result = Json::parse(run.ReadFile("result.json"));
+  EXPECT_EQ(result["outcome"], "busy");
+  EXPECT_EQ(result["result"], -1);
+  EXPECT_EQ(result["lastError"],
+            "error     : controller in use by another process (pid " + std::to_string(getpid()) + "), nothing sent");
+}
+
+// A run cut short leaves no result rather than an earlier run's.
+TEST(RunRecords, KilledRunLeavesNoEarlierResult) {
+  if (IsWindowsBuild()) GTEST_SKIP() << "SIGKILL of the program itself: native runs only";
+  // Real time: the absent controller's first 2000 ms wait is where the kill lands.
+  const RunResult folder =
+      Folder({{kStateFile, "{\"present\": false}\n"}, {"result.json", "{\"outcome\": \"read\"}\n"}});
+  setenv("TESSARO_RESULT", "result.json", 1);
+  StartedRun run = Start(folder, {"-p", "vid"});
+  unsetenv("TESSARO_RESULT");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  run.Signal(SIGKILL);
+  const RunResult cut = run.Wait();
+  EXPECT_EQ(cut.signal, SIGKILL);
+  EXPECT_FALSE(cut.HasFile("result.json"));
+}
+
+// The runs that reach no job but --version, usage and refused command lines
+// leave no result, as they leave no log.
+TEST(RunRecords, NoResultWithoutAParsedCommandLine) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{{"-v"}, {"-?"}, {"--bogus"}}) {
+    SCOPED_TRACE(args[0]);
+    const RunResult run = RunSim(args, {}, kBoth);
+    EXPECT_FALSE(run.HasFile("result.json"));
+    EXPECT_FALSE(run.HasFile("field.trace"));
+  }
+}
+
+// What a run shows is the same with both variables as without, and the field
+// trace is the simulator's own without its violation lines.
+TEST(RunRecords, SameRunWithAndWithoutTheVariables) {
+  const std::vector<std::pair<std::vector<std::string>, std::vector<InputFile>>> runs = {
+      {{"-f", "--file", "fw.bin", "-d"}, {SimState(), SampleFirmware()}},
+      {{"-c", "--file", "cfg.txt"}, {SimState(R"("faults": {"refuse": {"cfgFinish": 2}})"), SampleConfig()}},
+      {{"-p", "vid"}, {SimState(R"("faults": {"readFailures": {"8240": 5}})")}},
+      {{"-p", "pid"}, {SimState(R"("present": false)")}},
+      {{"-p", "cfgver"}, {SimState(R"("otherCollections": 2, "matchingCollections": 2)")}},
+      {{"-c", "-f", "--file", "x"}, {}},
+  };
+  for (const auto& [args, files] : runs) {
+    SCOPED_TRACE(args[0] + " " + args[1]);
+    const RunResult plain = RunSim(args, files);
+    const RunResult recorded = RunSim(args, files, kBoth);
+    EXPECT_EQ(recorded.out, plain.out);
+    EXPECT_EQ(recorded.err, plain.err);
+    EXPECT_EQ(recorded.exitCode, plain.exitCode);
+    EXPECT_EQ(LogFile(recorded), LogFile(plain));
+    EXPECT_EQ(recorded.ReadFile(kTraceFile), plain.ReadFile(kTraceFile));
+    EXPECT_EQ(recorded.ReadFile(kStateFile), plain.ReadFile(kStateFile));
+    EXPECT_EQ(recorded.HasFile("field.trace"), plain.HasFile(kTraceFile));
+    EXPECT_EQ(recorded.ReadFile("field.trace"), WithoutViolations(plain.ReadFile(kTraceFile)));
+  }
+}
+
+// A path that cannot be written costs one line on standard error and
+// nothing else.
+TEST(RunRecords, UnwritablePathsWarnOnce) {
+  const RunResult plain = RunSim({"-f", "--file", "fw.bin"}, {SimState(), SampleFirmware()});
+  const RunResult recorded = RunSim({"-f", "--file", "fw.bin"}, {SimState(), SampleFirmware()},
+                                    {"TESSARO_RESULT=no/such/dir/result.json", "TESSARO_TRACE=no/such/t"});
+  EXPECT_EQ(recorded.out, plain.out);
+  EXPECT_EQ(recorded.exitCode, plain.exitCode);
+  EXPECT_EQ(LogFile(recorded), LogFile(plain));
+  EXPECT_EQ(recorded.err, TextMode("no/such/t: cannot be written\nno/such/dir/result.json: cannot be written\n"));
+}
+
+// A reader that reads the result file while runs replace it always finds a
+// whole object: the file is written aside and moved over in one step.
+TEST(RunRecords, ReaderNeverSeesAPartialResult) {
+  testing::TempDir shared;
+  const std::string path = shared.File("result.json");
+  std::atomic<bool> done{false};
+  int reads = 0;
+  int partial = 0;
+  std::thread reader([&] {
+    while (!done) {
+      const std::string text = testing::ReadFileBytes(path);
+      if (text.empty()) continue;
+      ++reads;
+      if (!Json::accept(text)) ++partial;
+    }
+  });
+  for (int i = 0; i < 12; ++i) {
+    // A long result and a short one in turn, so that a torn read would show.
+    const RunResult run = i % 2 == 0 ? RunSim({"-c", "--file", "cfg.txt"}, {SimState(), SampleConfig()},
+                                              {"TESSARO_RESULT=" + path})
+                                     : RunSim({"-p", "pid"}, {SimState()}, {"TESSARO_RESULT=" + path});
+    EXPECT_EQ(run.err, "");
+  }
+  done = true;
+  reader.join();
+  EXPECT_GT(reads, 0);
+  EXPECT_EQ(partial, 0);
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(shared.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{"result.json"});
+}
+
+}  // namespace
+}  // namespace tessaro::e2e
