@@ -20,6 +20,8 @@
 #include "transport/connection.h"
 #include "transport/registers.h"
 #include "update/decisions.h"
+#include "update/subfw_kinds.h"
+#include "update/waits.h"
 
 namespace tessaro::info {
 namespace {
@@ -42,14 +44,15 @@ constexpr const char* kUsage =
     "2 file refused / would refuse; 3 no controller; 4 controller not readable; 5 controller busy;\n"
     "64 wrong command line\n";
 
-constexpr uint32_t kDefaultMask = 0x844;
+constexpr uint32_t kDefaultMask = kDefaultSubFwMask;
 
 // Protocol costs of one firmware and one configuration attempt in which the
 // controller acknowledges every step at its first poll: what the jobs send
 // and sleep at least. The end-to-end tests hold them against the simulator.
-constexpr uint32_t kFwFixedSleepMs = 250 + 100 + 200 + 1000;  // after switch, start, restart; before read-back
-constexpr uint32_t kFwChunkSleepMs = 80;
-constexpr uint32_t kCfgFixedSleepMs = 100 + 80 + 200;  // after send, after finish, before read-back
+constexpr uint32_t kFwFixedSleepMs =
+    waits::kAfterSwitchMs + waits::kAfterStartUpdateMs + waits::kAfterRestartMs + waits::kBeforeVersionReadBackMs;
+constexpr uint32_t kFwChunkSleepMs = waits::kAfterLoadFlashMs;
+constexpr uint32_t kCfgFixedSleepMs = waits::kAfterSendCmdMs + waits::kAfterFinishCmdMs + waits::kAfterCfgAttemptMs;
 
 // The tool's lines while a loader, a decision or a register read runs: kept
 // as the reason instead of printed or written to a log file.

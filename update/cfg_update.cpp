@@ -11,16 +11,13 @@
 #include "transport/registers.h"
 #include "update/decisions.h"
 #include "update/jobs.h"
+#include "update/waits.h"
 
 namespace tessaro {
 namespace {
 
 constexpr int32_t kDownloadAttempts = 5;
-constexpr uint32_t kAfterAttemptSleepMs = 200;
-constexpr uint32_t kAfterSendCmdSleepMs = 100;
-constexpr uint32_t kAfterFinishCmdSleepMs = 80;
 constexpr int32_t kAckPollReads = 5;
-constexpr uint32_t kAckPollSleepMs = 30;
 constexpr int32_t kHeadBufferBytes = 65;
 
 void LogHead(const uint8_t* head) {
@@ -41,7 +38,7 @@ bool WaitForAck(CConnectionTLC& connection, uint8_t& value, uint8_t expected) {
       return true;
     }
     LOG_DEBUG("dbg info  : 0x8040 value is 0x%x != 0x%x, retry\n", value, expected);
-    SleepMs(kAckPollSleepMs);
+    SleepMs(waits::kAckPollMs);
   }
   LOG_DEBUG("dbg info  : Reg 0x8040 != 0x%x\n", expected);
   return false;
@@ -73,7 +70,7 @@ int32_t DownloadCfg(CConnectionTLC& connection, const CfgImage& image) {
     LOG_ERROR("error     : Failed write send cfg cmd,ret:%d\n", result);
     return result;
   }
-  SleepMs(kAfterSendCmdSleepMs);
+  SleepMs(waits::kAfterSendCmdMs);
   if (!WaitForAck(connection, sendCommand[0], reg::kConfigAccepted)) {
     LOG_ERROR("error     : send write cfg cmd failed!\n");
     return -2;
@@ -95,7 +92,7 @@ int32_t DownloadCfg(CConnectionTLC& connection, const CfgImage& image) {
     LOG_ERROR("error     : Failed write send cfg finish cmd,ret:%d\n", result);
     return result;
   }
-  SleepMs(kAfterFinishCmdSleepMs);
+  SleepMs(waits::kAfterFinishCmdMs);
   if (!WaitForAck(connection, finishCommand[0], reg::kConfigFinished)) {
     LOG_ERROR("error     : wait write cfg finish cmd failed!\n");
     return -3;
@@ -160,11 +157,11 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
     result = DownloadCfg(connection, image);
     if (result < 0) {
       LOG_INFO("info      : Update cfg failed, retry=%d\n", attempt);
-      SleepMs(kAfterAttemptSleepMs);
+      SleepMs(waits::kAfterCfgAttemptMs);
       continue;
     }
     LOG_DEBUG("dbg info  : Update cfg Complete\n");
-    SleepMs(kAfterAttemptSleepMs);
+    SleepMs(waits::kAfterCfgAttemptMs);
     // A failed read leaves the earlier head in place.
     if (connection.ReadRegister(reg::kConfigAddr, head, reg::kConfigHeadBytes) >= 0) NoteConfigHead(head);
     LOG_DEBUG("dbg info  : after update cfg\n");

@@ -12,21 +12,15 @@
 #include "transport/report.h"
 #include "update/decisions.h"
 #include "update/jobs.h"
+#include "update/waits.h"
 #include "update/subfw_kinds.h"
 
 namespace tessaro {
 namespace {
 
 constexpr int32_t kDownloadAttempts = 3;
-constexpr uint32_t kAfterFailedAttemptSleepMs = 200;
-constexpr uint32_t kBeforeVersionReadBackSleepMs = 1000;
-constexpr uint32_t kAfterSwitchSleepMs = 250;
 constexpr int32_t kPatchPollReads = 5;
-constexpr uint32_t kPatchPollSleepMs = 30;
-constexpr uint32_t kAfterStartUpdateSleepMs = 100;
 constexpr int32_t kRestartSends = 3;
-constexpr uint32_t kAfterFailedRestartSleepMs = 300;
-constexpr uint32_t kAfterRestartSleepMs = 200;
 constexpr uint64_t kFlashAddressLimit = uint64_t{1} << 24;
 
 void LogKindWritten(int kind) {
@@ -115,7 +109,7 @@ bool WaitForPatchMode(CConnectionTLC& connection) {
       return true;
     }
     LOG_DEBUG("dbg info  : 0x5095 value is 0x%x != 0xDD, retry\n", value[0]);
-    SleepMs(kPatchPollSleepMs);
+    SleepMs(waits::kPatchPollMs);
   }
   LOG_DEBUG("dbg info  : Reg 0x5095 != 0xDD\n");
   LOG_ERROR("error     : switch failed\n");
@@ -184,14 +178,14 @@ int32_t RestartController(CConnectionTLC& connection) {
     const int32_t result = SendModeCommand(connection, reg::kCmdRestart);
     if (result >= 0) {
       LOG_DEBUG("dbg info  : reset ic successful\n");
-      SleepMs(kAfterRestartSleepMs);
+      SleepMs(waits::kAfterRestartMs);
       return 0;
     }
     LOG_ERROR("error     : Failed write restart command, ret=%d\n", result);
-    SleepMs(kAfterFailedRestartSleepMs);
+    SleepMs(waits::kAfterFailedRestartMs);
   }
   LOG_ERROR("error     : reset ic failed\n");
-  SleepMs(kAfterRestartSleepMs);
+  SleepMs(waits::kAfterRestartMs);
   return -1;
 }
 
@@ -230,7 +224,7 @@ int32_t DownloadFw(CConnectionTLC& connection, const FwImage& image, uint32_t su
     LOG_ERROR("error     : Failed switch to patch,ret:%d\n", result);
     return result;
   }
-  SleepMs(kAfterSwitchSleepMs);
+  SleepMs(waits::kAfterSwitchMs);
   if (!WaitForPatchMode(connection)) return -2;
 
   LOG_DEBUG("dbg info  : switch end\n");
@@ -242,7 +236,7 @@ int32_t DownloadFw(CConnectionTLC& connection, const FwImage& image, uint32_t su
     return result;
   }
   LOG_DEBUG("dbg info  : ic entry update program\n");
-  SleepMs(kAfterStartUpdateSleepMs);
+  SleepMs(waits::kAfterStartUpdateMs);
   LOG_DEBUG("dbg info  : start load firmware\n");
 
   if (!image.valid || !image.data) {
@@ -315,7 +309,7 @@ int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) 
     result = DownloadFw(connection, image, subTypeFlag);
     if (result >= 0) break;
     LOG_ERROR("error     : Update fw failed, retry=%d\n", attempt);
-    SleepMs(kAfterFailedAttemptSleepMs);
+    SleepMs(waits::kAfterFailedFwAttemptMs);
   }
   if (result < 0) {
     LOG_ERROR("error     : Update fw finish ERROR\n");
@@ -323,7 +317,7 @@ int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) 
   }
   LOG_DEBUG("dbg info  : Update fw success\n");
 
-  SleepMs(kBeforeVersionReadBackSleepMs);
+  SleepMs(waits::kBeforeVersionReadBackMs);
   if (connection.SetBasicProperties() < 0) {
     LOG_ERROR("error     : after update, read VERSION failed\n");
     return -2;

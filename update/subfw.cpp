@@ -11,13 +11,12 @@
 #include "transport/registers.h"
 #include "transport/report.h"
 #include "update/jobs.h"
+#include "update/waits.h"
 
 namespace tessaro {
 namespace {
 
-constexpr uint32_t kAfterLoadFlashSleepMs = 80;
 constexpr uint32_t kFlashPollReads = 100;
-constexpr uint32_t kFlashPollSleepMs = 2;
 // A chunk is sent once and reloaded while fewer than this many reloads were
 // made: 12 sends in all.
 constexpr uint32_t kMaxReloads = 11;
@@ -34,7 +33,7 @@ bool PollFlashDone(CConnectionTLC& connection, uint8_t& lastValue) {
     }
     lastValue = value[0];
     if (value[0] == reg::kFlashDone) return true;
-    SleepMs(kFlashPollSleepMs);
+    SleepMs(waits::kFlashPollMs);
   }
   return false;
 }
@@ -87,7 +86,7 @@ int32_t LoadSubFw(CConnectionTLC& connection, uint32_t flashAddress, const uint8
       return -2;
     }
 
-    SleepMs(kAfterLoadFlashSleepMs);
+    SleepMs(waits::kAfterLoadFlashMs);
 
     uint8_t lastValue = 0;
     if (PollFlashDone(connection, lastValue)) {
