@@ -702,24 +702,34 @@ void PlanFirmwareUpdate(const CConnectionTLC& connection, const FirmwareAnalysis
   plan.detail["writes"] = writes;
 }
 
+// The plan of a walk that took no controller (busy or none), or the facts of
+// the one it took; true when one was taken.
+bool TakeController(const Survey& survey, ControllerFacts& facts, Plan& plan) {
+  if (survey.taken < 0 && survey.busy >= 0) {
+    plan.decision = "controller busy";
+    plan.why = kBusyNote;
+    plan.lines = {BusyLine(survey.entries[static_cast<size_t>(survey.busy)])};
+    plan.tessaroExitCode = -1;
+    return false;
+  }
+  if (survey.taken < 0) {
+    plan.decision = "no controller";
+    plan.why = kRetryNote;
+    plan.tessaroExitCode = -1;
+    return false;
+  }
+  facts.found = true;
+  facts.path = survey.entries[static_cast<size_t>(survey.taken)].path;
+  return true;
+}
+
 int PlanFirmware(const Command& command, const std::string& name, HidDiagnosis& diagnosis) {
   CConnectionTLC connection;
   const Survey survey = RunSurvey(diagnosis, connection);
   ControllerFacts facts;
   FirmwareAnalysis analysis;
   Plan plan;
-  if (survey.taken < 0 && survey.busy >= 0) {
-    plan.decision = "controller busy";
-    plan.why = kBusyNote;
-    plan.lines = {BusyLine(survey.entries[static_cast<size_t>(survey.busy)])};
-    plan.tessaroExitCode = -1;
-  } else if (survey.taken < 0) {
-    plan.decision = "no controller";
-    plan.why = kRetryNote;
-    plan.tessaroExitCode = -1;
-  } else {
-    facts.found = true;
-    facts.path = survey.entries[static_cast<size_t>(survey.taken)].path;
+  if (TakeController(survey, facts, plan)) {
     if (!ReadVersion(connection, facts)) {
       plan.decision = "controller unreadable";
       plan.why = "the VERSION block could not be read";
@@ -800,18 +810,7 @@ int PlanConfig(const Command& command, const std::string& name, HidDiagnosis& di
   ControllerFacts facts;
   ConfigAnalysis analysis;
   Plan plan;
-  if (survey.taken < 0 && survey.busy >= 0) {
-    plan.decision = "controller busy";
-    plan.why = kBusyNote;
-    plan.lines = {BusyLine(survey.entries[static_cast<size_t>(survey.busy)])};
-    plan.tessaroExitCode = -1;
-  } else if (survey.taken < 0) {
-    plan.decision = "no controller";
-    plan.why = kRetryNote;
-    plan.tessaroExitCode = -1;
-  } else {
-    facts.found = true;
-    facts.path = survey.entries[static_cast<size_t>(survey.taken)].path;
+  if (TakeController(survey, facts, plan)) {
     // As the job: a failed read leaves zeros, version 0 with an intact head.
     ReadHead(connection, facts);
     const uint8_t chipVersion = facts.head[0];
