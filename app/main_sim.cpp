@@ -1,5 +1,3 @@
-#include <cstdio>
-
 #include "app/entry.h"
 #include "base/system.h"
 #include "sim/sim_backends.h"
@@ -7,16 +5,5 @@
 int main(int argc, char** argv) {
   tessaro::SystemBackends system;
   tessaro::SimBackends sim;
-  int result = 0;
-  try {
-    result = tessaro::RunTessaro(argc, argv);
-  } catch (const tessaro::sim::StateFileError& error) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", error.what());
-    return tessaro::sim::kStateFileErrorExitCode;
-  }
-  // A job that ended well over a controller whose state was not kept has not
-  // done what it says.
-  if (!sim.Finish()) return tessaro::sim::kStateFileErrorExitCode;
-  return result;
+  return tessaro::RunSimulated(sim, [&] { return tessaro::RunTessaro(argc, argv); });
 }

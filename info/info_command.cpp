@@ -702,6 +702,22 @@ void PlanFirmwareUpdate(const CConnectionTLC& connection, const FirmwareAnalysis
   plan.detail["writes"] = writes;
 }
 
+// The plan's own keys after the command's, and the object printed.
+void PrintPlanJson(Json& json, const Plan& plan, int exitCode) {
+  json["decision"] = plan.decision;
+  json["why"] = plan.why;
+  json["lines"] = plan.lines;
+  json.update(plan.detail);
+  if (plan.decision == "update") {
+    json["outputReports"] = plan.outputReports;
+    json["inputReports"] = plan.inputReports;
+    json["minimumWaitMs"] = plan.minimumWaitMs;
+  }
+  json["tessaroExitCode"] = plan.tessaroExitCode;
+  json["exitCode"] = exitCode;
+  PrintJson(json);
+}
+
 // The plan of a walk that took no controller (busy or none), or the facts of
 // the one it took; true when one was taken.
 bool TakeController(const Survey& survey, ControllerFacts& facts, Plan& plan) {
@@ -774,18 +790,7 @@ int PlanFirmware(const Command& command, const std::string& name, HidDiagnosis& 
     json["controller"] = ControllerJson(connection, facts, true, false);
     json["imagePid"] = analysis.image.valid ? Json(std::string(analysis.image.pid)) : Json(nullptr);
     json["imageVid"] = analysis.image.valid ? Json(VidText(analysis.image.vid, "")) : Json(nullptr);
-    json["decision"] = plan.decision;
-    json["why"] = plan.why;
-    json["lines"] = plan.lines;
-    json.update(plan.detail);
-    if (plan.decision == "update") {
-      json["outputReports"] = plan.outputReports;
-      json["inputReports"] = plan.inputReports;
-      json["minimumWaitMs"] = plan.minimumWaitMs;
-    }
-    json["tessaroExitCode"] = plan.tessaroExitCode;
-    json["exitCode"] = exitCode;
-    PrintJson(json);
+    PrintPlanJson(json, plan, exitCode);
     return exitCode;
   }
   PrintController(connection, facts, true, false);
@@ -854,18 +859,7 @@ int PlanConfig(const Command& command, const std::string& name, HidDiagnosis& di
     Json json = {{"command", "plan"}, {"kind", "config"}, {"file", name}, {"ignoreVer", command.ignoreVersion}};
     json["controller"] = ControllerJson(connection, facts, false, true);
     json["fileVersion"] = analysis.image.valid ? Json(analysis.image.version) : Json(nullptr);
-    json["decision"] = plan.decision;
-    json["why"] = plan.why;
-    json["lines"] = plan.lines;
-    json.update(plan.detail);
-    if (plan.decision == "update") {
-      json["outputReports"] = plan.outputReports;
-      json["inputReports"] = plan.inputReports;
-      json["minimumWaitMs"] = plan.minimumWaitMs;
-    }
-    json["tessaroExitCode"] = plan.tessaroExitCode;
-    json["exitCode"] = exitCode;
-    PrintJson(json);
+    PrintPlanJson(json, plan, exitCode);
     return exitCode;
   }
   PrintController(connection, facts, false, true);

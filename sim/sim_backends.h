@@ -3,6 +3,7 @@
 // clock that records every sleep in the trace. The file seam stays the
 // platform's, so image files and the log are read and written as by tessaro.
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <stdexcept>
 
@@ -54,5 +55,23 @@ class SimBackends {
  private:
   std::unique_ptr<Impl> impl_;
 };
+
+// Runs a simulated program's body: a state file that cannot be taken, or a
+// controller whose state was not kept, ends the run with the simulator's own
+// code, since a job that ended well over a state that was not saved has not
+// done what it says.
+template <typename Body>
+int32_t RunSimulated(SimBackends& sim, Body body) {
+  int32_t result = 0;
+  try {
+    result = body();
+  } catch (const sim::StateFileError& error) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", error.what());
+    return sim::kStateFileErrorExitCode;
+  }
+  if (!sim.Finish()) return sim::kStateFileErrorExitCode;
+  return result;
+}
 
 }  // namespace tessaro
