@@ -29,10 +29,7 @@ set "info=tessaro-info"
 if "%TESSARO_DEPLOY_SIM%"=="1" set "info=tessaro-info-sim"
 set "program=%here%%info%.exe"
 if not exist "%program%" set "program=%here%..\%info%.exe"
-if not exist "%program%" (
-  echo detect: %info%.exe not found in %here% 1>&2
-  exit /b 1
-)
+if not exist "%program%" goto :no_program
 if defined TESSARO_DEVICE set "extra=!extra! --device "%TESSARO_DEVICE%""
 set "plan=%TEMP%\tessaro-plan-%RANDOM%%RANDOM%.json"
 "%program%" --json plan %job% "%image%" %extra% > "%plan%" 2> nul
@@ -49,10 +46,7 @@ if /i "%job%"=="firmware" (
 )
 del "%plan%" > nul 2>&1
 
-if not defined decision (
-  echo detect: tessaro-info gave no plan for %image% 1>&2
-  exit /b 1
-)
+if not defined decision goto :no_plan
 if not defined have goto :not_current
 if /i not "!have!"=="!want!" goto :not_current
 if /i "%job%"=="firmware" if /i not "!have_pid!"=="!want_pid!" goto :not_current
@@ -65,6 +59,14 @@ exit /b 0
 
 :not_current
 echo detect: not current: !decision!: !why! 1>&2
+exit /b 1
+
+:no_program
+echo detect: %info%.exe not found in %here% 1>&2
+exit /b 1
+
+:no_plan
+echo detect: tessaro-info gave no plan for %image% 1>&2
 exit /b 1
 
 :value

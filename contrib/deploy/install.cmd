@@ -1,7 +1,7 @@
 @echo off
 rem Installs tessaro and brings the touch controller to a firmware image or a
 rem configuration, for Intune and Configuration Manager: copies the programs
-rem to %ProgramFiles%\Tessaro, runs the job in %ProgramData%\Tessaro (its log,
+rem to %ProgramFiles%\Tessaro (the 64-bit one), runs the job in %ProgramData%\Tessaro (its log,
 rem TessaroLogFile.txt, and its result, result.json, land there), and ends
 rem with one of the return codes below, which both consoles can tell apart.
 rem
@@ -47,12 +47,12 @@ if "%TESSARO_DEPLOY_SIM%"=="1" (
   set "tool=tessaro-sim"
   set "info=tessaro-info-sim"
 )
+rem A 32-bit caller (Intune's agent is one) sees Program Files (x86) as
+rem %ProgramFiles%; the programs are 64-bit and belong in the other.
 set "bin=%ProgramFiles%\Tessaro"
+if defined ProgramW6432 set "bin=%ProgramW6432%\Tessaro"
 set "data=%ProgramData%\Tessaro"
-if not exist "%source%" (
-  echo install: %source% not found
-  exit /b 1619
-)
+if not exist "%source%" goto :no_image
 if not exist "%bin%\" mkdir "%bin%"
 if not exist "%data%\" mkdir "%data%"
 rem (Each failure is tested with IF ERRORLEVEL: some cmd implementations take
@@ -65,10 +65,7 @@ for %%f in ("%here%..\%tool%.exe" "%here%..\%info%.exe" "%here%detect.cmd" "%her
 rem The image stays beside the log, under its own name, for detect.cmd.
 copy /y "%source%" "%data%\%name%" > nul 2>&1
 if errorlevel 1 set "failed=%source%"
-if defined failed (
-  echo install: cannot copy !failed!
-  exit /b 1632
-)
+if defined failed goto :not_copied
 
 set "result=%data%\result.json"
 del "%result%" > nul 2>&1
@@ -85,14 +82,7 @@ echo install: %tool% ended with %code%, outcome !outcome!
 if "!outcome!"=="updated" exit /b 0
 if "!outcome!"=="not-needed-same-vid" exit /b 1707
 if "!outcome!"=="not-needed-other-pid" exit /b 1633
-if "!outcome!"=="not-needed-version" (
-  rem Equal is current; newer is not this package's to undo.
-  rem detect.cmd prints its line only when the controller holds the file's version.
-  set "current="
-  for /f "usebackq delims=" %%l in (`call "%here%detect.cmd" %job% "%data%\%name%" %extra% 2^>nul`) do set "current=%%l"
-  if defined current exit /b 1707
-  exit /b 1633
-)
+if "!outcome!"=="not-needed-version" goto :version_not_needed
 if "!outcome!"=="busy" exit /b 1618
 if "!outcome!"=="no-controller" exit /b 1167
 if "!outcome!"=="refused-file" exit /b 1619
@@ -101,6 +91,24 @@ rem A command line tessaro cannot parse ends with 1 and may leave no record.
 if not defined outcome if "%code%"=="1" exit /b 1639
 exit /b 1603
 
+:version_not_needed
+rem Equal is current; a newer configuration is not this package's to undo.
+rem detect.cmd prints its line only when the controller holds the file's version.
+set "current="
+for /f "usebackq delims=" %%l in (`call "%here%detect.cmd" %job% "%data%\%name%" %extra% 2^>nul`) do set "current=%%l"
+if defined current exit /b 1707
+exit /b 1633
+
+:no_image
+echo install: %source% not found
+exit /b 1619
+
+:not_copied
+echo install: cannot copy !failed!
+exit /b 1632
+
+rem (Each ending is a label of its own: some cmd implementations run on past
+rem an EXIT /B inside parentheses.)
 :usage
 echo usage: install.cmd firmware^|config FILE [--flag=N] [--ignoreVer]
 exit /b 1639
