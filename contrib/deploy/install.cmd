@@ -63,8 +63,10 @@ for %%f in ("%here%..\%tool%.exe" "%here%..\%info%.exe" "%here%detect.cmd" "%her
   if errorlevel 1 set "failed=%%~f"
 )
 rem The image stays beside the log, under its own name, for detect.cmd.
+if /i "%source%"=="%data%\%name%" goto :copied
 copy /y "%source%" "%data%\%name%" > nul 2>&1
 if errorlevel 1 set "failed=%source%"
+:copied
 if defined failed goto :not_copied
 
 set "result=%data%\result.json"

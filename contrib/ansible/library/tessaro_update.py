@@ -141,8 +141,11 @@ def main():
     plan_args = [p['tessaro_info'], '--json', 'plan', p['job'], p['file']]
     job_args = [p['tessaro'], '-f' if p['job'] == 'firmware' else '-c', '--file=' + p['file']]
     if p['flag'] is not None:
-        plan_args.append('--flag=%d' % p['flag'])
-        job_args.append('--flag=%d' % p['flag'])
+        # Both programs take the mask's 32 bits as a signed decimal.
+        flag = p['flag'] & 0xFFFFFFFF
+        flag = flag - (1 << 32) if flag > 0x7FFFFFFF else flag
+        plan_args.append('--flag=%d' % flag)
+        job_args.append('--flag=%d' % flag)
     if p['ignore_ver']:
         plan_args.append('--ignoreVer')
         job_args.append('--ignoreVer')
