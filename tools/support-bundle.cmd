@@ -48,8 +48,12 @@ if "%~1"=="" goto :listed
 echo   console.txt         the job's output: tessaro %*
 echo   result.json         the job's result record
 echo   trace.txt           every byte the job wrote to and read from the controller
+goto :log_listed
 :listed
-if exist TessaroLogFile.txt echo   TessaroLogFile.txt  this folder's log: its whole history, earlier runs included
+if not exist TessaroLogFile.txt goto :log_unlisted
+:log_listed
+echo   TessaroLogFile.txt  this folder's log: its whole history, earlier runs included
+:log_unlisted
 echo   machine.txt         Windows version, user and groups, HID devices
 
 "%tool%" --version > "%bundle%\version.txt" 2>&1
