@@ -164,6 +164,9 @@ class Win32Harness final : public HidContractHarness {
   std::unique_ptr<RecordingHid> hid_;
 };
 
+// The cases with a controller are linked in with the contract, but a host
+// without the controller cannot run them.
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(HidContractTest);
 INSTANTIATE_TEST_SUITE_P(Win32, HidContractNoControllerTest,
                          ::testing::Values(HarnessMaker{
                              "Win32", [] { return std::unique_ptr<HidContractHarness>(new Win32Harness); }}),
