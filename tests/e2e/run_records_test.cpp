@@ -150,13 +150,17 @@ TEST(RunRecords, BusyControllerEndsAsBusy) {
 // A run cut short leaves no result rather than an earlier run's.
 TEST(RunRecords, KilledRunLeavesNoEarlierResult) {
   if (IsWindowsBuild()) GTEST_SKIP() << "SIGKILL of the program itself: native runs only";
-  // Real time: the absent controller's first 2000 ms wait is where the kill lands.
+  // Real time: the absent controller's first 2000 ms wait, after the first
+  // walk, is where the kill lands, however slowly the program starts.
   const RunResult folder =
       Folder({{kStateFile, "{\"present\": false}\n"}, {"result.json", "{\"outcome\": \"read\"}\n"}});
   setenv("TESSARO_RESULT", "result.json", 1);
   StartedRun run = Start(folder, {"-p", "vid"});
   unsetenv("TESSARO_RESULT");
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (TraceLines(folder).empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   run.Signal(SIGKILL);
   const RunResult cut = run.Wait();
   EXPECT_EQ(cut.signal, SIGKILL);
