@@ -112,21 +112,6 @@ bool ParseCollections(const std::vector<uint8_t>& descriptor, std::vector<TopLev
   return true;
 }
 
-// The report descriptor of an open node, from the kernel.
-bool ReadDescriptorOfFd(int fd, std::vector<uint8_t>& descriptor) {
-  int size = 0;
-  if (::ioctl(fd, HIDIOCGRDESCSIZE, &size) < 0) return false;
-  if (size < 0 || size > HID_MAX_DESCRIPTOR_SIZE) {
-    errno = EBADMSG;
-    return false;
-  }
-  auto raw = std::make_unique<hidraw_report_descriptor>();
-  raw->size = static_cast<uint32_t>(size);
-  if (::ioctl(fd, HIDIOCGRDESC, raw.get()) < 0) return false;
-  descriptor.assign(raw->value, raw->value + size);
-  return true;
-}
-
 // The vendor part of the HID device's "HID_ID=BUS:VENDOR:PRODUCT" uevent
 // line, each part in hex (vendor and product 8 digits wide).
 bool VendorFromUevent(const std::vector<uint8_t>& uevent, uint16_t& vendorId) {
@@ -207,8 +192,10 @@ class HidrawWalk final : public HidWalk {
 
 }  // namespace
 
-HidrawBackend::HidrawBackend(std::string sysfsRoot, std::string devRoot)
-    : sysfsRoot_(std::move(sysfsRoot)), devRoot_(std::move(devRoot)) {}
+HidrawBackend::HidrawBackend(std::string sysfsRoot, std::string devRoot, IoctlCall ioctl)
+    : sysfsRoot_(std::move(sysfsRoot)), devRoot_(std::move(devRoot)), ioctl_(std::move(ioctl)) {
+  if (!ioctl_) ioctl_ = [](int fd, unsigned long request, void* argument) { return ::ioctl(fd, request, argument); };
+}
 
 HidrawBackend::~HidrawBackend() {
   for (const auto& entry : open_) ::close(static_cast<int>(entry.first));
@@ -261,7 +248,7 @@ bool HidrawBackend::GetCaps(HidHandle handle, uint16_t& usagePage, uint16_t& usa
   if (open == nullptr) return false;
   if (!open->haveCaps) {
     std::vector<uint8_t> descriptor;
-    if (!ReadDescriptorOfFd(static_cast<int>(handle), descriptor)) {
+    if (!ReadDescriptor(handle, descriptor)) {
       const int error = errno;
       if (!NotHidraw(error)) return Fail(error);
       if (!ReadSmallFile(NodeSysfsDir(sysfsRoot_, open->node) + "/report_descriptor", descriptor)) {
@@ -285,7 +272,7 @@ bool HidrawBackend::GetVendorId(HidHandle handle, uint16_t& vendorId) {
   OpenCollection* open = Find(handle);
   if (open == nullptr) return false;
   hidraw_devinfo info{};
-  if (::ioctl(static_cast<int>(handle), HIDIOCGRAWINFO, &info) == 0) {
+  if (Ioctl(handle, HIDIOCGRAWINFO, &info) == 0) {
     // The kernel's fields are signed 16-bit: 0xBEEF arrives as -16657.
     vendorId = static_cast<uint16_t>(info.vendor);
     return true;
@@ -305,7 +292,7 @@ bool HidrawBackend::SetOutputReport(HidHandle handle, const Report& report) {
   // The ioctl may write its buffer back; the caller's report stays as given.
   Report buffer;
   std::memcpy(buffer, report, sizeof buffer);
-  if (::ioctl(static_cast<int>(handle), HIDIOCSOUTPUT(kReportLengthBytes), buffer) < 0) return Fail(errno);
+  if (Ioctl(handle, HIDIOCSOUTPUT(kReportLengthBytes), buffer) < 0) return Fail(errno);
   return true;
 }
 
@@ -315,7 +302,7 @@ bool HidrawBackend::GetInputReport(HidHandle handle, Report& report) {
   // bytes as the device returned, and the rest stays as the caller had it.
   Report buffer;
   std::memcpy(buffer, report, sizeof buffer);
-  const int got = ::ioctl(static_cast<int>(handle), HIDIOCGINPUT(kReportLengthBytes), buffer);
+  const int got = Ioctl(handle, HIDIOCGINPUT(kReportLengthBytes), buffer);
   if (got < 0) return Fail(errno);
   std::memcpy(report, buffer, std::min(static_cast<size_t>(got), sizeof buffer));
   return true;
@@ -354,6 +341,32 @@ HidrawBackend::OpenCollection* HidrawBackend::Find(HidHandle handle) {
     return nullptr;
   }
   return &found->second;
+}
+
+int HidrawBackend::Ioctl(HidHandle handle, unsigned long request, void* argument) {
+  // A signal held off during an update (or any other) may land while the
+  // kernel waits for the device; the report is then sent or read again
+  // rather than failing the job.
+  int result = 0;
+  do {
+    result = ioctl_(static_cast<int>(handle), request, argument);
+  } while (result < 0 && errno == EINTR);
+  return result;
+}
+
+// The report descriptor of an open node, from the kernel.
+bool HidrawBackend::ReadDescriptor(HidHandle handle, std::vector<uint8_t>& descriptor) {
+  int size = 0;
+  if (Ioctl(handle, HIDIOCGRDESCSIZE, &size) < 0) return false;
+  if (size < 0 || size > HID_MAX_DESCRIPTOR_SIZE) {
+    errno = EBADMSG;
+    return false;
+  }
+  auto raw = std::make_unique<hidraw_report_descriptor>();
+  raw->size = static_cast<uint32_t>(size);
+  if (Ioctl(handle, HIDIOCGRDESC, raw.get()) < 0) return false;
+  descriptor.assign(raw->value, raw->value + size);
+  return true;
 }
 
 bool HidrawBackend::Fail(int error) {

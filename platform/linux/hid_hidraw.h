@@ -1,7 +1,9 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "base/hid.h"
 
@@ -17,8 +19,11 @@ namespace tessaro {
 // and HIDIOCGINPUT (kernel 5.11 and later). Error codes are errno values.
 class HidrawBackend final : public HidBackend {
  public:
+  // ioctl(2) on a node; tests stand in for the kernel's answers.
+  using IoctlCall = std::function<int(int fd, unsigned long request, void* argument)>;
+
   // The roots of the kernel's views; tests point them at a tree of their own.
-  explicit HidrawBackend(std::string sysfsRoot = "/sys", std::string devRoot = "/dev");
+  explicit HidrawBackend(std::string sysfsRoot = "/sys", std::string devRoot = "/dev", IoctlCall ioctl = {});
   // Closes whatever handle is still open.
   ~HidrawBackend() override;
   HidrawBackend(const HidrawBackend&) = delete;
@@ -51,9 +56,13 @@ class HidrawBackend final : public HidBackend {
   // backend did not give out or has closed.
   OpenCollection* Find(HidHandle handle);
   bool Fail(int error);
+  // One ioctl, retried for as long as a signal cuts it short.
+  int Ioctl(HidHandle handle, unsigned long request, void* argument);
+  bool ReadDescriptor(HidHandle handle, std::vector<uint8_t>& descriptor);
 
   std::string sysfsRoot_;
   std::string devRoot_;
+  IoctlCall ioctl_;
   std::map<HidHandle, OpenCollection> open_;
   uint32_t lastError_ = 0;
 };

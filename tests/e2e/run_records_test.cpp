@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
@@ -14,6 +15,8 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -147,13 +150,17 @@ TEST(RunRecords, BusyControllerEndsAsBusy) {
 // A run cut short leaves no result rather than an earlier run's.
 TEST(RunRecords, KilledRunLeavesNoEarlierResult) {
   if (IsWindowsBuild()) GTEST_SKIP() << "SIGKILL of the program itself: native runs only";
-  // Real time: the absent controller's first 2000 ms wait is where the kill lands.
+  // Real time: the absent controller's first 2000 ms wait, after the first
+  // walk, is where the kill lands, however slowly the program starts.
   const RunResult folder =
       Folder({{kStateFile, "{\"present\": false}\n"}, {"result.json", "{\"outcome\": \"read\"}\n"}});
   setenv("TESSARO_RESULT", "result.json", 1);
   StartedRun run = Start(folder, {"-p", "vid"});
   unsetenv("TESSARO_RESULT");
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (TraceLines(folder).empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   run.Signal(SIGKILL);
   const RunResult cut = run.Wait();
   EXPECT_EQ(cut.signal, SIGKILL);
@@ -210,17 +217,25 @@ TEST(RunRecords, UnwritablePathsWarnOnce) {
 }
 
 // A reader that reads the result file while runs replace it always finds a
-// whole object: the file is written aside and moved over in one step.
+// whole object: the file is written aside and moved over in one step. Each
+// run removes the old result first, so only a missing file is passed over;
+// an empty one is a result caught between its truncation and its bytes. As
+// such a moment is short, the directory's events also show where the bytes
+// were written: never into a file under the result's own name.
 TEST(RunRecords, ReaderNeverSeesAPartialResult) {
   testing::TempDir shared;
   const std::string path = shared.File("result.json");
+  const int events = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(events, 0);
+  ASSERT_GE(inotify_add_watch(events, shared.path().c_str(), IN_CREATE | IN_MODIFY | IN_MOVED_TO), 0);
   std::atomic<bool> done{false};
   int reads = 0;
   int partial = 0;
   std::thread reader([&] {
     while (!done) {
-      const std::string text = testing::ReadFileBytes(path);
-      if (text.empty()) continue;
+      std::ifstream file(path, std::ios::binary);
+      if (!file) continue;
+      const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
       ++reads;
       if (!Json::accept(text)) ++partial;
     }
@@ -236,6 +251,20 @@ TEST(RunRecords, ReaderNeverSeesAPartialResult) {
   reader.join();
   EXPECT_GT(reads, 0);
   EXPECT_EQ(partial, 0);
+  int movedIn = 0;
+  int writtenInPlace = 0;
+  alignas(inotify_event) char buffer[64 * 1024];
+  for (ssize_t got; (got = ::read(events, buffer, sizeof buffer)) > 0;) {
+    for (ssize_t at = 0; at < got;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      if (event->len == 0 || std::string(event->name) != "result.json") continue;
+      ++((event->mask & IN_MOVED_TO) != 0 ? movedIn : writtenInPlace);
+    }
+  }
+  ::close(events);
+  EXPECT_EQ(movedIn, 12);
+  EXPECT_EQ(writtenInPlace, 0);
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(shared.path())) {
     names.push_back(entry.path().filename().string());

@@ -21,8 +21,6 @@ std::string CountersJson(const std::map<uint16_t, int>& counters) {
 
 class SimHarness final : public HidContractHarness {
  public:
-  bool Supports(const ContractDevice&) const override { return true; }
-
   void Setup(const ContractDevice& device) override {
     folder_ = std::make_unique<SimFolder>();
     const uint16_t vendorId = device.foreignVendor ? static_cast<uint16_t>(kVendorId ^ 0x5A5A) : kVendorId;
@@ -63,11 +61,9 @@ class SimHarness final : public HidContractHarness {
   std::unique_ptr<SimBackends> sim_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Sim, HidContractTest,
-                         ::testing::Values(HarnessMaker{"Sim", [] {
-                                                          return std::unique_ptr<HidContractHarness>(new SimHarness);
-                                                        }}),
-                         HarnessName());
+const HarnessMaker kSim{"Sim", [] { return std::unique_ptr<HidContractHarness>(new SimHarness); }};
+INSTANTIATE_TEST_SUITE_P(Sim, HidContractTest, ::testing::Values(kSim), HarnessName());
+INSTANTIATE_TEST_SUITE_P(Sim, HidContractNoControllerTest, ::testing::Values(kSim), HarnessName());
 
 }  // namespace
 }  // namespace tessaro::testing

@@ -20,8 +20,6 @@ bool UseUp(std::map<uint16_t, int>& counters, uint16_t address) {
 
 class FakeHarness final : public HidContractHarness {
  public:
-  bool Supports(const ContractDevice&) const override { return true; }
-
   void Setup(const ContractDevice& device) override {
     device_ = device;
     clock_ = std::make_unique<FakeClock>();
@@ -86,11 +84,9 @@ class FakeHarness final : public HidContractHarness {
   std::unique_ptr<FakeHid> hid_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Fake, HidContractTest,
-                         ::testing::Values(HarnessMaker{"Fake", [] {
-                                                          return std::unique_ptr<HidContractHarness>(new FakeHarness);
-                                                        }}),
-                         HarnessName());
+const HarnessMaker kFake{"Fake", [] { return std::unique_ptr<HidContractHarness>(new FakeHarness); }};
+INSTANTIATE_TEST_SUITE_P(Fake, HidContractTest, ::testing::Values(kFake), HarnessName());
+INSTANTIATE_TEST_SUITE_P(Fake, HidContractNoControllerTest, ::testing::Values(kFake), HarnessName());
 
 }  // namespace
 }  // namespace tessaro::testing

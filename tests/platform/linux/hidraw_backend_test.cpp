@@ -1,6 +1,8 @@
 #include "platform/linux/hid_hidraw.h"
 
 #include <fcntl.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -245,6 +247,36 @@ TEST(HidrawBackend, ConnectionFindsTheVendorCollection) {
   }
 }
 
+// A signal may cut a report call short while the kernel waits for the
+// device; the report goes again instead of failing the job.
+TEST(HidrawBackend, ReportCallsCutShortByASignalAreMadeAgain) {
+  FakeHidraw tree;
+  tree.AddNode("hidraw0", &kVendor, kVendorId);
+  int interruptions = 0;
+  std::vector<uint8_t> sent;
+  auto kernel = [&](int, unsigned long request, void* argument) {
+    if (interruptions++ % 3 < 2) {
+      errno = EINTR;
+      return -1;
+    }
+    auto* bytes = static_cast<uint8_t*>(argument);
+    if (request == HIDIOCSOUTPUT(kReportLengthBytes)) sent.assign(bytes, bytes + kReportLengthBytes);
+    if (request == HIDIOCGINPUT(kReportLengthBytes)) bytes[1] = 0x5A;
+    return static_cast<int>(kReportLengthBytes);
+  };
+  HidrawBackend hid(tree.sys(), tree.dev(), kernel);
+  HidHandle handle = kInvalidHidHandle;
+  ASSERT_TRUE(hid.Open(HidInterface{tree.DevPath("hidraw0"), 0}, handle));
+  Report report = {0x0E, 0x33};
+  EXPECT_TRUE(hid.SetOutputReport(handle, report)) << hid.LastError();
+  ASSERT_EQ(sent.size(), kReportLengthBytes);
+  EXPECT_EQ(sent[1], 0x33);
+  EXPECT_TRUE(hid.GetInputReport(handle, report)) << hid.LastError();
+  EXPECT_EQ(report[1], 0x5A);
+  EXPECT_EQ(interruptions, 6);
+  hid.Close(handle);
+}
+
 // The devices listing's view of the same tree: facts without opening, and
 // an open error turned into its fix.
 TEST(HidrawDiagnosis, DescribesEachCollectionWithoutOpeningIt) {
@@ -336,8 +368,10 @@ TEST(HidrawBackend, ControllerLockedElsewhereIsBusyAndNamesTheHolder) {
     log.clear();
     EXPECT_TRUE(OpenForJob(connection));
     EXPECT_FALSE(LastOpenFoundBusy());
-    // Held now: another open of the node is refused its lock.
+    // Held now, and exclusively: another open of the node is refused even
+    // a shared lock, which a shared claim would let it have.
     const int third = ::open((tree.dev() + "/hidraw3").c_str(), O_RDWR | O_CLOEXEC);
+    EXPECT_NE(::flock(third, LOCK_SH | LOCK_NB), 0);
     EXPECT_NE(::flock(third, LOCK_EX | LOCK_NB), 0);
     ::close(third);
     connection.Close();

@@ -4,6 +4,7 @@
 // opening sequence must fail as with no device at all.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -52,14 +53,28 @@ TEST(Win32HidTest, OpeningSequenceFailsOverTheHostsOwnDevices) {
   EXPECT_EQ(walks, 4);
 }
 
+// Wine starts its virtual devices with the prefix's device service, which
+// may still be coming up: a few seconds are given before judging.
+bool HostShowsInterfaces() {
+  for (int attempt = 0; attempt < 6; ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(std::chrono::seconds(1));
+    Win32HidBackend probe;
+    HidInterface entry;
+    if (probe.BeginWalk()->Next(entry)) return true;
+  }
+  return false;
+}
+constexpr char kNoInterfacesYet[] = "the host shows no HID interfaces yet (a new Wine prefix)";
+
 TEST(Win32HidTest, WalkOpensExaminesAndClosesEveryInterface) {
+  if (!HostShowsInterfaces()) GTEST_SKIP() << kNoInterfacesYet;
   testing::LogCapture log(3);
   Win32HidBackend real;
   testing::RecordingHid hid(real);
   CConnectionTLC connection;
 
   EXPECT_FALSE(connection.Open());
-  if (hid.walked.empty()) GTEST_SKIP() << "the host shows no HID interfaces yet (a new Wine prefix)";
+  if (hid.walked.empty()) GTEST_SKIP() << kNoInterfacesYet;
 
   // Per interface: open, caps, vendor ID, close, in that order and nothing between.
   size_t i = 1;
@@ -100,12 +115,13 @@ TEST(Win32HidTest, WalkOpensExaminesAndClosesEveryInterface) {
 }
 
 TEST(Win32HidTest, ReportsReachTheClassDriverAndFailWithItsCode) {
+  if (!HostShowsInterfaces()) GTEST_SKIP() << kNoInterfacesYet;
   testing::LogCapture log(3);
   Win32HidBackend real;
   testing::RecordingHid hid(real);
   CConnectionTLC connection;
   ASSERT_FALSE(connection.Open());
-  if (hid.walked.empty()) GTEST_SKIP() << "the host shows no HID interfaces yet (a new Wine prefix)";
+  if (hid.walked.empty()) GTEST_SKIP() << kNoInterfacesYet;
 
   // Hand a connection one of the host's own interfaces: a mouse or keyboard
   // takes no 65-byte output report with ID 0x0E, and says why.
@@ -131,12 +147,10 @@ TEST(Win32HidTest, ReportsReachTheClassDriverAndFailWithItsCode) {
 namespace tessaro::testing {
 namespace {
 
-// The contract cases that need no controller, through the real calls.
+// The contract cases that need no controller, through the real calls: the
+// host shows none.
 class Win32Harness final : public HidContractHarness {
  public:
-  bool Supports(const ContractDevice& device) const override {
-    return !device.present && device.openFailures == 0;
-  }
   void Setup(const ContractDevice&) override {
     clock_ = std::make_unique<FakeClock>();
     hid_ = std::make_unique<RecordingHid>(real_);
@@ -150,7 +164,10 @@ class Win32Harness final : public HidContractHarness {
   std::unique_ptr<RecordingHid> hid_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Win32, HidContractTest,
+// The cases with a controller are linked in with the contract, but a host
+// without the controller cannot run them.
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(HidContractTest);
+INSTANTIATE_TEST_SUITE_P(Win32, HidContractNoControllerTest,
                          ::testing::Values(HarnessMaker{
                              "Win32", [] { return std::unique_ptr<HidContractHarness>(new Win32Harness); }}),
                          HarnessName());
