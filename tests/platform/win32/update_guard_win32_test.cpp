@@ -1,0 +1,151 @@
+// The console events that Wine never sends (a closed window, a sign-out, a
+// shutdown) and the session's end query, handed to the guard's handler and
+// window as Windows would hand them.
+#include "platform/win32/update_guard_win32.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "base/log.h"
+#include "tests/support/temp_dir.h"
+
+namespace tessaro {
+namespace {
+
+// Standard error into a file, and the current folder a fresh one for the log.
+class HandlerOutput {
+ public:
+  HandlerOutput() : dir_(true), previous_(GetStdHandle(STD_ERROR_HANDLE)) {
+    const std::string name = dir_.File("stderr.txt");
+    err_ = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    SetStdHandle(STD_ERROR_HANDLE, err_);
+  }
+  ~HandlerOutput() {
+    SetStdHandle(STD_ERROR_HANDLE, previous_);
+    CloseHandle(err_);
+  }
+  std::string Err() const { return testing::ReadFileBytes(dir_.File("stderr.txt")); }
+  std::string Log() const {
+    const std::string path = dir_.File(kLogFileName);
+    if (!testing::FileExists(path)) return "";
+    static const std::regex stamp("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}:[0-9]{3} -> ");
+    return std::regex_replace(testing::ReadFileBytes(path), stamp, "YYYY-MM-DD HH:MM:SS:mmm -> ");
+  }
+
+ private:
+  testing::TempDir dir_;
+  HANDLE previous_;
+  HANDLE err_;
+};
+
+struct Timed {
+  int handled = -1;
+  DWORD returnedAtMs = 0;
+};
+
+// The handler on a thread of its own, as Windows runs it.
+std::thread Deliver(unsigned long event, Timed& out) {
+  return std::thread([event, &out] {
+    out.handled = Win32UpdateGuard::OnConsoleEvent(event);
+    out.returnedAtMs = GetTickCount();
+  });
+}
+
+TEST(Win32UpdateGuardTest, SessionEndsWaitForTheRunAndSayOnceWhy) {
+  struct Case {
+    unsigned long event;
+    std::string what;
+  };
+  const Case cases[] = {{CTRL_CLOSE_EVENT, "the console window was closed"},
+                        {CTRL_LOGOFF_EVENT, "the user is signing out"},
+                        {CTRL_SHUTDOWN_EVENT, "Windows is shutting down"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    HandlerOutput output;
+    constexpr uint32_t kGraceMs = 600;
+    Win32UpdateGuard guard(kGraceMs);
+
+    // Outside an update the system's own handling goes on: the run ends.
+    EXPECT_EQ(Win32UpdateGuard::OnConsoleEvent(c.event), FALSE);
+
+    guard.Begin();
+    const DWORD startMs = GetTickCount();
+    Timed first;
+    Timed second;
+    std::thread handler = Deliver(c.event, first);
+    std::thread again = Deliver(c.event, second);
+    Sleep(150);
+    const DWORD endedAtMs = GetTickCount();
+    guard.End();
+    handler.join();
+    again.join();
+
+    // Held past the update's end, for the run to write its files, until
+    // the grace is used up; the process's exit would cut the wait short.
+    EXPECT_EQ(first.handled, TRUE);
+    EXPECT_GE(first.returnedAtMs, endedAtMs);
+    EXPECT_GE(first.returnedAtMs - startMs, kGraceMs - 50);
+    EXPECT_LT(first.returnedAtMs - startMs, kGraceMs + 1000);
+    const std::string text = c.what + " during an update; the update may be cut before its end: run the same job again";
+    EXPECT_EQ(output.Err(), "tessaro: " + text + "\r\n");
+    EXPECT_EQ(output.Log(), "YYYY-MM-DD HH:MM:SS:mmm -> error     : " + text + "\r\n");
+  }
+}
+
+TEST(Win32UpdateGuardTest, AnUpdateLongerThanTheGraceIsLeftToTheSystem) {
+  HandlerOutput output;
+  constexpr uint32_t kGraceMs = 300;
+  Win32UpdateGuard guard(kGraceMs);
+  guard.Begin();
+  const DWORD startMs = GetTickCount();
+  EXPECT_EQ(Win32UpdateGuard::OnConsoleEvent(CTRL_CLOSE_EVENT), TRUE);
+  const DWORD spentMs = GetTickCount() - startMs;
+  EXPECT_GE(spentMs, kGraceMs - 50);
+  EXPECT_LT(spentMs, kGraceMs + 1000);
+  guard.End();
+}
+
+TEST(Win32UpdateGuardTest, CtrlCDuringAnUpdateIsHeldWithOneNotice) {
+  HandlerOutput output;
+  Win32UpdateGuard guard;
+  guard.Begin();
+  EXPECT_EQ(Win32UpdateGuard::OnConsoleEvent(CTRL_C_EVENT), TRUE);
+  EXPECT_EQ(Win32UpdateGuard::OnConsoleEvent(CTRL_BREAK_EVENT), TRUE);
+  guard.End();
+  EXPECT_EQ(output.Err(),
+            "tessaro: signal received, the update goes on so that the controller is not left half-written\r\n");
+  EXPECT_EQ(output.Log(), "");
+}
+
+// Windows asks every top-level window whether the session may end; the
+// guard's hidden window says no while an update runs, once in the log, and
+// is gone when the update ends.
+TEST(Win32UpdateGuardTest, RestartIsRefusedWhileAnUpdateRuns) {
+  HandlerOutput output;
+  Win32UpdateGuard guard;
+  EXPECT_EQ(FindWindowW(kSessionWindowClass, nullptr), nullptr);
+  guard.Begin();
+  const HWND window = FindWindowW(kSessionWindowClass, nullptr);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(GetParent(window), nullptr);
+  EXPECT_FALSE(IsWindowVisible(window));
+  EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
+  EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, 0), FALSE);
+  guard.End();
+  EXPECT_FALSE(IsWindow(window));
+  const std::string text = "a restart or sign-out was asked for during an update; it is held until the update ends";
+  EXPECT_EQ(output.Err(), "tessaro: " + text + "\r\n");
+  EXPECT_EQ(output.Log(), "YYYY-MM-DD HH:MM:SS:mmm -> error     : " + text + "\r\n");
+
+  // A second update holds again.
+  guard.Begin();
+  EXPECT_NE(FindWindowW(kSessionWindowClass, nullptr), nullptr);
+  guard.End();
+}
+
+}  // namespace
+}  // namespace tessaro
