@@ -62,12 +62,15 @@ bool HoldUntilTheRunEnds(Win32UpdateGuard::State& state, const char* what) {
   if (InterlockedExchange(&state.endingWritten, 1) == 0) {
     WriteLine(std::string(what) + " during an update; the update may be cut before its end: run the same job again");
   }
+  // The guard may end while this thread waits (the run is over): nothing
+  // of it is read after the wait.
+  const DWORD graceMs = state.graceMs;
   const DWORD startMs = GetTickCount();
-  if (WaitForSingleObject(state.idle, state.graceMs) == WAIT_OBJECT_0) {
+  if (WaitForSingleObject(state.idle, graceMs) == WAIT_OBJECT_0) {
     // The update has ended; the run still closes the controller and writes
     // its log, trace and result file, and then the process ends this wait.
     const DWORD spentMs = GetTickCount() - startMs;
-    if (spentMs < state.graceMs) Sleep(state.graceMs - spentMs);
+    if (spentMs < graceMs) Sleep(graceMs - spentMs);
   }
   return true;
 }
@@ -174,6 +177,9 @@ Win32UpdateGuard::~Win32UpdateGuard() {
   End();
   SetConsoleCtrlHandler(ConsoleHandler, FALSE);
   if (theState == state_) theState = nullptr;
+  // A thread that holds a session's end may still be waiting on the event:
+  // both stay, for the few seconds until the system ends the process.
+  if (state_->endingWritten != 0) return;
   if (state_->idle != nullptr) CloseHandle(state_->idle);
   delete state_;
 }

@@ -47,42 +47,59 @@ struct Timed {
   DWORD returnedAtMs = 0;
 };
 
-// The handler on a thread of its own, as Windows runs it.
-std::thread Deliver(unsigned long event, Timed& out) {
-  return std::thread([event, &out] {
-    out.handled = Win32UpdateGuard::OnConsoleEvent(event);
+// A session's end: a console event (a CTRL_*_EVENT) to the handler on a
+// thread of its own, as Windows runs it, or a forced end (WM_ENDSESSION,
+// with these ENDSESSION_* flags) to the guard's window, where a console
+// program that shows windows gets the sign-out and the shutdown.
+struct SessionEnd {
+  unsigned long event;
+  bool toTheWindow;
+  LPARAM flags;
+  std::string what;
+};
+
+std::thread Deliver(const SessionEnd& end, Timed& out) {
+  return std::thread([end, &out] {
+    if (end.toTheWindow) {
+      const HWND window = FindWindowW(kSessionWindowClass, nullptr);
+      out.handled = window != nullptr && SendMessageW(window, WM_ENDSESSION, TRUE, end.flags) == 0;
+    } else {
+      out.handled = Win32UpdateGuard::OnConsoleEvent(end.event);
+    }
     out.returnedAtMs = GetTickCount();
   });
 }
 
 TEST(Win32UpdateGuardTest, SessionEndsWaitForTheRunAndSayOnceWhy) {
-  struct Case {
-    unsigned long event;
-    std::string what;
-  };
-  const Case cases[] = {{CTRL_CLOSE_EVENT, "the console window was closed"},
-                        {CTRL_LOGOFF_EVENT, "the user is signing out"},
-                        {CTRL_SHUTDOWN_EVENT, "Windows is shutting down"}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  const SessionEnd cases[] = {{CTRL_CLOSE_EVENT, false, 0, "the console window was closed"},
+                              {CTRL_LOGOFF_EVENT, false, 0, "the user is signing out"},
+                              {CTRL_SHUTDOWN_EVENT, false, 0, "Windows is shutting down"},
+                              {0, true, ENDSESSION_LOGOFF, "the user is signing out"},
+                              {0, true, 0, "Windows is shutting down"}};
+  for (const SessionEnd& c : cases) {
+    SCOPED_TRACE(c.what + (c.toTheWindow ? " (window)" : " (console)"));
     HandlerOutput output;
-    constexpr uint32_t kGraceMs = 600;
+    constexpr uint32_t kGraceMs = 400;
     Win32UpdateGuard guard(kGraceMs);
 
     // Outside an update the system's own handling goes on: the run ends.
-    EXPECT_EQ(Win32UpdateGuard::OnConsoleEvent(c.event), FALSE);
+    if (!c.toTheWindow) {
+      EXPECT_EQ(Win32UpdateGuard::OnConsoleEvent(c.event), FALSE);
+    }
 
     guard.Begin();
     const DWORD startMs = GetTickCount();
     Timed first;
     Timed second;
-    std::thread handler = Deliver(c.event, first);
-    std::thread again = Deliver(c.event, second);
+    std::thread handler = Deliver(c, first);
+    std::thread again = Deliver(c, second);
     Sleep(150);
     const DWORD endedAtMs = GetTickCount();
     guard.End();
     handler.join();
     again.join();
+    // The window of a held end goes once its thread has seen both messages.
+    for (int i = 0; i < 200 && FindWindowW(kSessionWindowClass, nullptr) != nullptr; ++i) Sleep(10);
 
     // Held past the update's end, for the run to write its files, until
     // the grace is used up; the process's exit would cut the wait short.
