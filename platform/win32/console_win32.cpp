@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace tessaro {
 namespace {
@@ -22,11 +23,17 @@ Utf8ConsoleOutput::Utf8ConsoleOutput() {
   if (!WritesToAConsole(STD_OUTPUT_HANDLE) && !WritesToAConsole(STD_ERROR_HANDLE)) return;
   const UINT current = GetConsoleOutputCP();
   if (current == 0 || current == CP_UTF8) return;
-  if (SetConsoleOutputCP(CP_UTF8) != FALSE) InterlockedExchange(&savedCodePage, static_cast<LONG>(current));
+  if (SetConsoleOutputCP(CP_UTF8) == FALSE) return;
+  InterlockedExchange(&savedCodePage, static_cast<LONG>(current));
+  // The option parser ends the process with exit() for --help and wrong
+  // command lines, past every destructor of main's objects.
+  std::atexit(FlushAndRestore);
 }
 
-Utf8ConsoleOutput::~Utf8ConsoleOutput() {
-  // What the streams still hold is shown in the code page it was written for.
+Utf8ConsoleOutput::~Utf8ConsoleOutput() { FlushAndRestore(); }
+
+// What the streams still hold is shown in the code page it was written for.
+void Utf8ConsoleOutput::FlushAndRestore() {
   std::fflush(stdout);
   std::fflush(stderr);
   RestoreConsoleOutputCodePage();

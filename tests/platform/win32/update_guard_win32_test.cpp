@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "base/log.h"
+#include "platform/win32/console_win32.h"
 #include "tests/support/temp_dir.h"
 
 namespace tessaro {
@@ -162,6 +163,41 @@ TEST(Win32UpdateGuardTest, RestartIsRefusedWhileAnUpdateRuns) {
   guard.Begin();
   EXPECT_NE(FindWindowW(kSessionWindowClass, nullptr), nullptr);
   guard.End();
+}
+
+// A console of the test's own, in the OEM code page of a Western PC: the
+// tool shows UTF-8 while it writes there, and the shell gets its code page
+// back.
+TEST(Win32ConsoleTest, OutputCodePageIsUtf8WhileTheToolWritesAndComesBack) {
+  if (GetConsoleWindow() == nullptr && !AllocConsole()) GTEST_SKIP() << "no console can be had here";
+  const HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(console, INVALID_HANDLE_VALUE);
+  const UINT before = GetConsoleOutputCP();
+  ASSERT_TRUE(SetConsoleOutputCP(850));
+  const HANDLE previous = GetStdHandle(STD_ERROR_HANDLE);
+  SetStdHandle(STD_ERROR_HANDLE, console);
+  {
+    Utf8ConsoleOutput output;
+    EXPECT_EQ(GetConsoleOutputCP(), static_cast<UINT>(CP_UTF8));
+  }
+  EXPECT_EQ(GetConsoleOutputCP(), 850u);
+  {
+    Utf8ConsoleOutput output;
+    RestoreConsoleOutputCodePage();  // as before Ctrl+C ends the run
+    EXPECT_EQ(GetConsoleOutputCP(), 850u);
+  }
+  EXPECT_EQ(GetConsoleOutputCP(), 850u);
+  SetStdHandle(STD_ERROR_HANDLE, previous);
+  // Nothing changes where no standard stream is a console (the test's own
+  // output may be one, run by hand).
+  DWORD mode = 0;
+  if (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) && !GetConsoleMode(previous, &mode)) {
+    Utf8ConsoleOutput output;
+    EXPECT_EQ(GetConsoleOutputCP(), 850u);
+  }
+  SetConsoleOutputCP(before);
+  CloseHandle(console);
 }
 
 }  // namespace
