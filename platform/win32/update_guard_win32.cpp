@@ -20,8 +20,10 @@ struct Win32UpdateGuard::State {
   volatile LONG endingWritten = 0;
   // Set while no update runs: what a session's end waits for.
   HANDLE idle = nullptr;
+  // The hidden window's thread, for the length of an update.
   HANDLE windowThread = nullptr;
-  DWORD windowThreadId = 0;
+  HANDLE windowStop = nullptr;
+  HANDLE windowReady = nullptr;
 };
 
 namespace {
@@ -103,30 +105,55 @@ LRESULT CALLBACK SessionWindowProc(HWND window, UINT message, WPARAM wParam, LPA
   }
 }
 
+// The hidden window's thread gets its own copies of the guard's events, so
+// that it may outlive the guard by the moment it takes to see the stop.
+struct WindowThreadEvents {
+  HANDLE stop;   // set when the update ends
+  HANDLE ready;  // set by the thread once its window exists, or cannot
+};
+
 // The hidden window lives on a thread of its own: the job's thread never
 // pumps messages, and an unanswered WM_QUERYENDSESSION counts as consent.
-DWORD WINAPI SessionWindowThread(void* ready) {
-  const HINSTANCE instance = GetModuleHandleW(nullptr);
-  WNDCLASSW windowClass{};
-  windowClass.lpfnWndProc = SessionWindowProc;
-  windowClass.hInstance = instance;
-  windowClass.lpszClassName = kSessionWindowClass;
-  RegisterClassW(&windowClass);  // fails harmlessly when an earlier update registered it
-  // Top-level, not message-only: only top-level windows are asked whether
-  // the session may end.
-  const HWND window = CreateWindowExW(0, kSessionWindowClass, kBlockReason, WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
-                                      instance, nullptr);
-  if (window != nullptr) ShutdownBlockReasonCreate(window, kBlockReason);
-  SetEvent(static_cast<HANDLE>(ready));
-  if (window == nullptr) return 1;
-  MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
+DWORD WINAPI SessionWindowThread(void* parameter) {
+  WindowThreadEvents* const events = static_cast<WindowThreadEvents*>(parameter);
+  HWND window = nullptr;
+  if (WaitForSingleObject(events->stop, 0) != WAIT_OBJECT_0) {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = SessionWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = kSessionWindowClass;
+    RegisterClassW(&windowClass);  // fails harmlessly when an earlier update registered it
+    // Top-level, not message-only: only top-level windows are asked whether
+    // the session may end.
+    window = CreateWindowExW(0, kSessionWindowClass, kBlockReason, WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
+                             instance, nullptr);
   }
-  ShutdownBlockReasonDestroy(window);
-  if (IsWindow(window)) DestroyWindow(window);
+  SetEvent(events->ready);
+  if (window != nullptr) {
+    ShutdownBlockReasonCreate(window, kBlockReason);
+    bool quit = false;
+    while (!quit && MsgWaitForMultipleObjects(1, &events->stop, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+      MSG message;
+      while (!quit && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        quit = message.message == WM_QUIT;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+      }
+    }
+    ShutdownBlockReasonDestroy(window);
+    DestroyWindow(window);
+  }
+  CloseHandle(events->stop);
+  CloseHandle(events->ready);
+  delete events;
   return 0;
+}
+
+HANDLE Duplicate(HANDLE handle) {
+  HANDLE copy = nullptr;
+  const HANDLE self = GetCurrentProcess();
+  return DuplicateHandle(self, handle, self, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS) ? copy : nullptr;
 }
 
 BOOL WINAPI ConsoleHandler(DWORD event) { return Win32UpdateGuard::OnConsoleEvent(event) ? TRUE : FALSE; }
@@ -191,25 +218,41 @@ void Win32UpdateGuard::Begin() {
   // The display too: the inbox HID-over-I2C driver powers its device down
   // when the display goes off.
   SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED);
-  const HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (ready == nullptr) return;
-  state_->windowThread = CreateThread(nullptr, 0, SessionWindowThread, ready, 0, &state_->windowThreadId);
-  // Until its window exists a restart is not held: wait for it, briefly.
-  if (state_->windowThread != nullptr) WaitForSingleObject(ready, 2000);
-  CloseHandle(ready);
+  // The window comes up beside the job, which does not wait for it: on a
+  // PC it takes a moment, under Wine the display driver's start.
+  state_->windowStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  state_->windowReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (state_->windowStop == nullptr || state_->windowReady == nullptr) return;
+  auto* const events = new WindowThreadEvents{Duplicate(state_->windowStop), Duplicate(state_->windowReady)};
+  if (events->stop != nullptr && events->ready != nullptr) {
+    state_->windowThread = CreateThread(nullptr, 0, SessionWindowThread, events, 0, nullptr);
+  }
+  if (state_->windowThread == nullptr) {
+    if (events->stop != nullptr) CloseHandle(events->stop);
+    if (events->ready != nullptr) CloseHandle(events->ready);
+    delete events;
+  }
 }
 
 void Win32UpdateGuard::End() {
   if (state_->updating == 0) return;
   InterlockedExchange(&state_->updating, 0);
   SetEvent(state_->idle);
+  if (state_->windowStop != nullptr) SetEvent(state_->windowStop);
   if (state_->windowThread != nullptr) {
-    PostThreadMessageW(state_->windowThreadId, WM_QUIT, 0, 0);
-    // A window thread that holds a session's end keeps the process alive
-    // while the run finishes: it is not waited for.
-    if (state_->endingWritten == 0) WaitForSingleObject(state_->windowThread, 2000);
+    // A window that exists is gone when the update has ended, unless its
+    // thread holds a session's end, keeping the process alive while the
+    // run finishes. A window still coming up is not waited for: it sees
+    // the stop as soon as it exists.
+    if (state_->endingWritten == 0 && WaitForSingleObject(state_->windowReady, 0) == WAIT_OBJECT_0) {
+      WaitForSingleObject(state_->windowThread, 2000);
+    }
     CloseHandle(state_->windowThread);
     state_->windowThread = nullptr;
+  }
+  for (HANDLE* event : {&state_->windowStop, &state_->windowReady}) {
+    if (*event != nullptr) CloseHandle(*event);
+    *event = nullptr;
   }
   SetThreadExecutionState(ES_CONTINUOUS);
 }

@@ -48,6 +48,18 @@ struct Timed {
   DWORD returnedAtMs = 0;
 };
 
+// The guard's window comes and goes on a thread of its own: waits up to
+// waitMs for it to be there, or gone.
+HWND WindowAfterMs(DWORD waitMs, bool there) {
+  const DWORD startMs = GetTickCount();
+  HWND window = FindWindowW(kSessionWindowClass, nullptr);
+  while ((window != nullptr) != there && GetTickCount() - startMs < waitMs) {
+    Sleep(5);
+    window = FindWindowW(kSessionWindowClass, nullptr);
+  }
+  return window;
+}
+
 // A session's end: a console event (a CTRL_*_EVENT) to the handler on a
 // thread of its own, as Windows runs it, or a forced end (WM_ENDSESSION,
 // with these ENDSESSION_* flags) to the guard's window, where a console
@@ -89,6 +101,7 @@ TEST(Win32UpdateGuardTest, SessionEndsWaitForTheRunAndSayOnceWhy) {
     }
 
     guard.Begin();
+    ASSERT_NE(WindowAfterMs(2000, true), nullptr);
     const DWORD startMs = GetTickCount();
     Timed first;
     Timed second;
@@ -100,7 +113,7 @@ TEST(Win32UpdateGuardTest, SessionEndsWaitForTheRunAndSayOnceWhy) {
     handler.join();
     again.join();
     // The window of a held end goes once its thread has seen both messages.
-    for (int i = 0; i < 200 && FindWindowW(kSessionWindowClass, nullptr) != nullptr; ++i) Sleep(10);
+    EXPECT_EQ(WindowAfterMs(2000, false), nullptr);
 
     // Held past the update's end, for the run to write its files, until
     // the grace is used up; the process's exit would cut the wait short.
@@ -119,6 +132,7 @@ TEST(Win32UpdateGuardTest, AnUpdateLongerThanTheGraceIsLeftToTheSystem) {
   constexpr uint32_t kGraceMs = 300;
   Win32UpdateGuard guard(kGraceMs);
   guard.Begin();
+  WindowAfterMs(2000, true);
   const DWORD startMs = GetTickCount();
   EXPECT_EQ(Win32UpdateGuard::OnConsoleEvent(CTRL_CLOSE_EVENT), TRUE);
   const DWORD spentMs = GetTickCount() - startMs;
@@ -131,6 +145,7 @@ TEST(Win32UpdateGuardTest, CtrlCDuringAnUpdateIsHeldWithOneNotice) {
   HandlerOutput output;
   Win32UpdateGuard guard;
   guard.Begin();
+  WindowAfterMs(2000, true);
   EXPECT_EQ(Win32UpdateGuard::OnConsoleEvent(CTRL_C_EVENT), TRUE);
   EXPECT_EQ(Win32UpdateGuard::OnConsoleEvent(CTRL_BREAK_EVENT), TRUE);
   guard.End();
@@ -147,13 +162,14 @@ TEST(Win32UpdateGuardTest, RestartIsRefusedWhileAnUpdateRuns) {
   Win32UpdateGuard guard;
   EXPECT_EQ(FindWindowW(kSessionWindowClass, nullptr), nullptr);
   guard.Begin();
-  const HWND window = FindWindowW(kSessionWindowClass, nullptr);
+  const HWND window = WindowAfterMs(2000, true);
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(GetParent(window), nullptr);
   EXPECT_FALSE(IsWindowVisible(window));
   EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
   EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, 0), FALSE);
   guard.End();
+  EXPECT_EQ(WindowAfterMs(2000, false), nullptr);
   EXPECT_FALSE(IsWindow(window));
   const std::string text = "a restart or sign-out was asked for during an update; it is held until the update ends";
   EXPECT_EQ(output.Err(), "tessaro: " + text + "\r\n");
@@ -161,8 +177,9 @@ TEST(Win32UpdateGuardTest, RestartIsRefusedWhileAnUpdateRuns) {
 
   // A second update holds again.
   guard.Begin();
-  EXPECT_NE(FindWindowW(kSessionWindowClass, nullptr), nullptr);
+  EXPECT_NE(WindowAfterMs(2000, true), nullptr);
   guard.End();
+  EXPECT_EQ(WindowAfterMs(2000, false), nullptr);
 }
 
 // A console of the test's own, in the OEM code page of a Western PC: the
