@@ -92,7 +92,9 @@ LRESULT CALLBACK SessionWindowProc(HWND window, UINT message, WPARAM wParam, LPA
       return FALSE;
     case WM_ENDSESSION:
       // Forced: the session ends whatever this window answered.
-      if (wParam != FALSE && state != nullptr) HoldUntilTheRunEnds(*state, SessionEndText((lParam & ENDSESSION_LOGOFF) != 0));
+      if (wParam != FALSE && state != nullptr) {
+        HoldUntilTheRunEnds(*state, SessionEndText((lParam & ENDSESSION_LOGOFF) != 0));
+      }
       return 0;
     case WM_CLOSE:
       DestroyWindow(window);
