@@ -13,28 +13,30 @@ namespace {
 
 HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
-// The name in the active code page (UTF-8 under the program's manifest) as
-// the wide path CreateFileW takes. A path too long for the classic limit
-// is made absolute and given the \\?\ prefix, which lifts the limit on every
-// Windows, whether or not long paths are enabled for the system. Empty when
-// the name cannot be converted; the last error then says why.
+}  // namespace
+
+// The limit is decided on the full path: a short relative name in a deep
+// current folder is as long to the system as the folder and the name.
 std::wstring WidePath(const char* name) {
   const int units = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
   if (units <= 0) return {};
   std::wstring wide(static_cast<size_t>(units), L'\0');
   if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide.data(), units) != units) return {};
   wide.resize(static_cast<size_t>(units - 1));
-  constexpr size_t kClassicLimit = MAX_PATH - 12;  // room for a file name in a folder at the limit
-  if (wide.size() < kClassicLimit || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+  if (wide.rfind(L"\\\\?\\", 0) == 0) return wide;
   const DWORD fullUnits = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
   if (fullUnits == 0) return {};
   std::wstring full(fullUnits, L'\0');
   const DWORD written = GetFullPathNameW(wide.c_str(), fullUnits, full.data(), nullptr);
   if (written == 0 || written >= fullUnits) return {};
   full.resize(written);
+  constexpr size_t kClassicLimit = MAX_PATH - 12;  // room for a file name in a folder at the limit
+  if (full.size() < kClassicLimit) return wide;
   if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share
   return L"\\\\?\\" + full;
 }
+
+namespace {
 
 // Opens name with CreateFileW, but only a file on a disk: a serial port, the
 // console, NUL or a pipe would make a read or a write wait for ever or lose
@@ -131,9 +133,9 @@ void Win32FileSystem::Close(FileHandle file) {
 uint32_t Win32FileSystem::LastError() { return lastError_; }
 
 bool Win32FileSystem::Delete(const char* name) {
-  wchar_t wide[128] = {};
-  if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide, 128) == 0) return Fail();
-  return DeleteFileW(wide) != FALSE || Fail();
+  const std::wstring wide = name != nullptr ? WidePath(name) : std::wstring();
+  if (wide.empty()) return Fail();
+  return DeleteFileW(wide.c_str()) != FALSE || Fail();
 }
 
 bool Win32FileSystem::OpenForAppend(const char* name, FileHandle& out) {

@@ -1,9 +1,17 @@
 #pragma once
 #include <map>
+#include <string>
 
 #include "base/file.h"
 
 namespace tessaro {
+
+// The name in the active code page (UTF-8 under the program's manifest) as
+// the wide path CreateFileW takes. Where the full path is too long for the
+// classic limit, the full path with the \\?\ prefix, which lifts the limit on
+// every Windows, whether or not long paths are enabled for the system.
+// Empty when the name cannot be converted; the last error then says why.
+std::wstring WidePath(const char* name);
 
 class Win32FileSystem final : public FileSystem {
  public:

@@ -1,6 +1,7 @@
 #include "base/seams.h"
 #include "base/system.h"
 #include "platform/win32/clock_win32.h"
+#include "platform/win32/console_win32.h"
 #include "platform/win32/file_win32.h"
 #include "platform/win32/hid_win32.h"
 #include "platform/win32/update_guard_win32.h"
@@ -10,6 +11,7 @@
 namespace tessaro {
 
 struct SystemBackends::Impl {
+  Utf8ConsoleOutput console;
   Win32Clock clock;
   Win32FileSystem files;
   Win32HidBackend hid;
@@ -24,9 +26,19 @@ SystemBackends::SystemBackends() : impl_(std::make_unique<Impl>()) {}
 
 SystemBackends::~SystemBackends() = default;
 
-// The C library's rename refuses an existing target on Windows.
+// The C library's rename refuses an existing target on Windows. A reader
+// that has the target open without sharing its deletion (a script reading
+// the result, an antivirus scanner looking at the new file) makes the move
+// fail for a moment: it is tried again, up to about a second.
 bool MoveFileOver(const char* from, const char* to) {
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  constexpr int kAttempts = 20;
+  constexpr uint32_t kPauseMs = 50;
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) return true;
+    const DWORD error = GetLastError();
+    if (attempt == kAttempts || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)) return false;
+    TheClock().SleepMs(kPauseMs);
+  }
 }
 
 }  // namespace tessaro

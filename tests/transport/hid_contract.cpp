@@ -67,7 +67,11 @@ std::vector<uint8_t> VersionBlock(const ContractDevice& device) {
 
 }  // namespace
 
-void HidContractTest::SetUp() { harness = GetParam().make(); }
+void HidContractTest::SetUp() {
+  harness = GetParam().make();
+  const std::string reason = harness->SkipReason();
+  if (!reason.empty()) GTEST_SKIP() << reason;
+}
 
 void HidContractTest::TearDown() {
   if (harness == nullptr) return;

@@ -69,6 +69,9 @@ class HidContractHarness {
   // "in HEX", "in-failed" and "violation TEXT" lines so far, in order.
   virtual std::vector<std::string> Trace() = 0;
   virtual uint64_t SleptMs() = 0;
+  // Why this host cannot give the case its premise (a real controller
+  // attached where none is wanted), or empty when it can.
+  virtual std::string SkipReason() const { return {}; }
 };
 
 struct HarnessMaker {

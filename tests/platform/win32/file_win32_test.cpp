@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
+
+#include "base/clock.h"
+#include "base/system.h"
+#include "tests/support/temp_dir.h"
 
 namespace tessaro {
 namespace {
@@ -46,6 +51,78 @@ TEST(Win32FileTest, PathPastTheClassicLimitOpens) {
   }
   DeleteFileW(wideName.c_str());
   for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) RemoveDirectoryW(folder->c_str());
+}
+
+// The limit is the full path's: a short relative name in a deep current
+// folder needs the prefix as much as a long name does.
+TEST(Win32FileTest, LongPathPrefixIsDecidedOnTheFullPath) {
+  testing::TempDir dir;
+  std::string deep = dir.path();
+  for (char c = 'a'; deep.size() < 225; ++c) {
+    deep += "\\" + std::string(std::min<size_t>(10, 225 - deep.size()), c);
+    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) << deep;
+  }
+  char previous[MAX_PATH] = {};
+  GetCurrentDirectoryA(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryA(deep.c_str())) << deep;
+  const std::wstring shortName = WidePath("a.bin");
+  const std::wstring relative = WidePath("firmware-image-for-the-line.bin");
+  wchar_t full[1024] = {};
+  GetFullPathNameW(L"firmware-image-for-the-line.bin", 1024, full, nullptr);
+  SetCurrentDirectoryA(previous);
+
+  EXPECT_EQ(shortName, L"a.bin") << "a path within the limit is left as given";
+  ASSERT_GE(std::wstring(full).size(), static_cast<size_t>(MAX_PATH - 12));
+  EXPECT_EQ(relative, L"\\\\?\\" + std::wstring(full));
+  for (std::string folder = deep; folder.size() > dir.path().size(); folder.resize(folder.rfind('\\'))) {
+    RemoveDirectoryA(folder.c_str());
+  }
+}
+
+// A reader (a script, an antivirus scanner) holding the result file open
+// without sharing its deletion: the replace is tried again on the clock,
+// a bounded number of times.
+class ReleasingClock final : public Clock {
+ public:
+  UtcTime NowUtc() override { return {}; }
+  void SleepMs(uint32_t sleepMs) override {
+    sleeps.push_back(sleepMs);
+    if (sleeps.size() == releaseAfter && holder != INVALID_HANDLE_VALUE) {
+      CloseHandle(holder);
+      holder = INVALID_HANDLE_VALUE;
+    }
+  }
+  std::vector<uint32_t> sleeps;
+  size_t releaseAfter = 0;
+  HANDLE holder = INVALID_HANDLE_VALUE;
+};
+
+TEST(Win32FileTest, ReplaceWaitsBrieflyForAReaderOfTheTarget) {
+  testing::TempDir dir;
+  const std::string target = dir.File("result.json");
+  const std::string next = dir.File("result.json.new");
+  for (const size_t releaseAfter : {size_t{3}, size_t{1000}}) {
+    SCOPED_TRACE(releaseAfter);
+    testing::WriteFileBytes(target, "old");
+    testing::WriteFileBytes(next, "new");
+    ReleasingClock clock;
+    Clock* const previous = InstallClock(&clock);
+    clock.releaseAfter = releaseAfter;
+    clock.holder = CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(clock.holder, INVALID_HANDLE_VALUE);
+    const bool moved = MoveFileOver(next.c_str(), target.c_str());
+    InstallClock(previous);
+    if (clock.holder != INVALID_HANDLE_VALUE) CloseHandle(clock.holder);
+    if (releaseAfter == 3) {
+      EXPECT_TRUE(moved);
+      EXPECT_EQ(clock.sleeps, (std::vector<uint32_t>{50, 50, 50}));
+      EXPECT_EQ(testing::ReadFileBytes(target), "new");
+    } else {
+      EXPECT_FALSE(moved);
+      EXPECT_EQ(clock.sleeps, std::vector<uint32_t>(19, 50));
+      EXPECT_EQ(testing::ReadFileBytes(target), "old");
+    }
+  }
 }
 
 }  // namespace
