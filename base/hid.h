@@ -73,6 +73,19 @@ class HidBackend {
   virtual bool SetOutputReport(HidHandle handle, const Report& report) = 0;
   // Fetches one 65-byte input report; byte 0 holds the report ID on entry.
   virtual bool GetInputReport(HidHandle handle, Report& report) = 0;
+  // The input and output report lengths, report ID included, that the
+  // opened collection announces; false where the platform does not tell.
+  virtual bool GetReportLengths(HidHandle handle, uint16_t& inputBytes, uint16_t& outputBytes) {
+    (void)handle;
+    inputBytes = outputBytes = 0;
+    return false;
+  }
+  // Whether a call failed with `error` because the device is no longer
+  // there (unplugged, or re-created under a new path after its reset).
+  virtual bool IsGoneError(uint32_t error) {
+    (void)error;
+    return false;
+  }
   // One job per controller: takes the host-wide lock of the controller
   // behind an opened interface, without waiting, and holds it until
   // Close(handle). Busy when another process holds it. A backend that

@@ -12,13 +12,17 @@
 namespace tessaro::info {
 
 struct InterfaceFacts {
-  std::string bus;  // "I2C", "USB", "Bluetooth", "virtual", or "" when unknown
+  std::string bus;  // "I2C", "USB", "Bluetooth", "virtual", "unknown", or "" when not asked
   bool haveIds = false;
   uint16_t vendorId = 0;
   uint16_t productId = 0;
   bool haveUsages = false;
   uint16_t usagePage = 0;
   uint16_t usage = 0;
+  // Report lengths, report ID included, where the platform tells them.
+  bool haveReportLengths = false;
+  uint16_t inputReportBytes = 0;
+  uint16_t outputReportBytes = 0;
 };
 
 struct OpenProblem {

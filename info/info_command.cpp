@@ -435,6 +435,8 @@ Json SurveyJson(const Survey& survey) {
     item["productId"] = entry.facts.haveIds ? Json(entry.facts.productId) : Json(nullptr);
     item["usagePage"] = entry.facts.haveUsages ? Json(entry.facts.usagePage) : Json(nullptr);
     item["usage"] = entry.facts.haveUsages ? Json(entry.facts.usage) : Json(nullptr);
+    item["inputReportBytes"] = entry.facts.haveReportLengths ? Json(entry.facts.inputReportBytes) : Json(nullptr);
+    item["outputReportBytes"] = entry.facts.haveReportLengths ? Json(entry.facts.outputReportBytes) : Json(nullptr);
     item["opened"] = entry.opened;
     item["error"] = entry.opened ? Json(nullptr) : Json(entry.problem.error);
     item["hint"] = entry.opened || entry.problem.hint.empty() ? Json(nullptr) : Json(entry.problem.hint);
@@ -458,12 +460,18 @@ void PrintSurvey(const Survey& survey) {
     size_t samePath = 0;
     for (const SurveyEntry& other : survey.entries) samePath += other.path == entry.path ? 1 : 0;
     if (samePath > 1) std::printf(" collection %u", entry.collection);
-    std::printf("\n    bus %s, vendor %s, product %s, usage page %s, usage %s\n",
+    std::printf("\n    bus %s, vendor %s, product %s, usage page %s, usage %s",
                 entry.facts.bus.empty() ? "?" : entry.facts.bus.c_str(),
                 OptionalHex(entry.facts.haveIds, entry.facts.vendorId).c_str(),
                 OptionalHex(entry.facts.haveIds, entry.facts.productId).c_str(),
                 OptionalHex(entry.facts.haveUsages, entry.facts.usagePage).c_str(),
                 OptionalHex(entry.facts.haveUsages, entry.facts.usage).c_str());
+    // The controller's reports are 65 bytes each way; other lengths are why
+    // a matching collection would not answer.
+    if (entry.facts.haveReportLengths) {
+      std::printf(", reports in %u / out %u bytes", entry.facts.inputReportBytes, entry.facts.outputReportBytes);
+    }
+    std::printf("\n");
     const std::string holder = entry.holderPid != 0 ? " (pid " + std::to_string(entry.holderPid) + ")" : "";
     const std::string busy = "matches, but another process holds it" + holder;
     const char* match = entry.taken     ? "matches: tessaro takes this one"

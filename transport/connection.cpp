@@ -94,6 +94,11 @@ bool CConnectionTLC::FindDevice(HidHandle& handle) {
         return false;
       }
       LOG_DEBUG("dbg info  : Find the target device success,path of device is %ls\n", candidate.path.c_str());
+      inputReportBytes = outputReportBytes = 0;
+      if (hid.GetReportLengths(opened.get(), inputReportBytes, outputReportBytes)) {
+        LOG_DEBUG("dbg info  : report lengths of the collection: input %u, output %u bytes\n", inputReportBytes,
+                  outputReportBytes);
+      }
       handle = opened.release();
       return true;
     }
@@ -107,7 +112,29 @@ void CConnectionTLC::Close() {
     deviceHandle = kInvalidHidHandle;
   }
   opened = 0;
+  lost_ = false;
 }
+
+bool CConnectionTLC::Reachable() {
+  if (!lost_) return true;
+  HidHandle handle = kInvalidHidHandle;
+  if (!FindDevice(handle)) return false;
+  deviceHandle = handle;
+  lost_ = false;
+  LOG_DEBUG("dbg info  : the controller is back after its restart\n");
+  return true;
+}
+
+void CConnectionTLC::NoteFailure(uint32_t error) {
+  if (!followAcrossRestart || lost_ || !TheHid().IsGoneError(error)) return;
+  LOG_DEBUG("dbg info  : the controller went away after its restart; looking for it again\n");
+  if (IsOpenHandle(deviceHandle)) TheHid().Close(deviceHandle);
+  deviceHandle = kInvalidHidHandle;
+  lost_ = true;
+  lostError_ = error;
+}
+
+uint32_t CConnectionTLC::FailureCode() { return lost_ ? lostError_ : TheHid().LastError(); }
 
 bool OpenForJob(CConnectionTLC& connection) {
   lastOpenFoundBusy = false;
@@ -115,6 +142,15 @@ bool OpenForJob(CConnectionTLC& connection) {
     if (connection.Open()) {
       NoteOpened();
       LOG_DEBUG("dbg info  : open TLC success\n");
+      const unsigned in = connection.inputReportBytes;
+      const unsigned out = connection.outputReportBytes;
+      // Known lengths other than the controller's make every report fail:
+      // say so before the job's own failure line.
+      if ((in != 0 || out != 0) && (in != kReportLengthBytes || out != kReportLengthBytes)) {
+        LOG_ERROR("error     : the controller's collection has %u-byte input and %u-byte output reports, not %d: "
+                  "its reports will fail\n",
+                  in, out, kReportLengthBytes);
+      }
       return true;
     }
     if (connection.busy) {

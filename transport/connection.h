@@ -61,8 +61,20 @@ class CConnectionTLC {
   // open or after five failed reads in a row.
   int32_t SetBasicProperties();
 
+  // Set by the firmware job once its restart command has gone out. A report
+  // that then fails because the device went away (the host re-creates a
+  // controller's collection after its reset, under a new path) closes the
+  // handle, and the next report walks again for the controller and takes
+  // its lock before it is sent. Before the restart command a vanished
+  // device stays a failure.
+  bool followAcrossRestart = false;
+
   HidHandle deviceHandle = kInvalidHidHandle;
   int32_t opened = 0;
+  // The report lengths, report ID included, that the controller's
+  // collection announces; 0 where the platform does not tell.
+  uint16_t inputReportBytes = 0;
+  uint16_t outputReportBytes = 0;
   // Set by an Open that found the controller held by another process (and
   // sent it nothing); busyHolderPid names that process, 0 when unknown.
   bool busy = false;
@@ -71,6 +83,20 @@ class CConnectionTLC {
   uint8_t sensorId = 0x10;
   char pid[5] = {};
   uint8_t vid[5] = {};
+
+ private:
+  // A handle to send on: true at once unless the controller was lost after
+  // its restart, then after a walk that found it again.
+  bool Reachable();
+  // After a failed report: whether the device went away after the restart
+  // command, and if so lets the handle go.
+  void NoteFailure(uint32_t error);
+  // The code for a failure's message: the backend's, or while the
+  // controller is lost, the one that lost it.
+  uint32_t FailureCode();
+
+  bool lost_ = false;
+  uint32_t lostError_ = 0;
 };
 
 // The opening sequence of every job: up to 4 attempts of Open, 2000 ms

@@ -24,9 +24,10 @@ int32_t CConnectionTLC::WriteReport(const uint8_t* buffer, int32_t len) {
   if (len > 0) std::memcpy(report, buffer, static_cast<size_t>(len));
   report[0] = reg::kReportId;
 
-  HidBackend& hid = TheHid();
-  if (!hid.SetOutputReport(deviceHandle, report)) {
-    LOG_ERROR("error     : write failed!! error:0x%02x\n", hid.LastError());
+  if (!Reachable() || !TheHid().SetOutputReport(deviceHandle, report)) {
+    const uint32_t error = FailureCode();
+    LOG_ERROR("error     : write failed!! error:0x%02x\n", error);
+    NoteFailure(error);
     return -2;
   }
   return len;
@@ -36,18 +37,19 @@ int32_t CConnectionTLC::ReadRegister(uint16_t address, uint8_t* dest, int32_t le
   // A reply holds at most 60 data bytes; anything else cannot be answered.
   if (dest == nullptr || len < 1 || len > reg::kMaxReadBytes) return -1;
 
-  HidBackend& hid = TheHid();
   const auto request = MakeReadRequest(address, static_cast<uint16_t>(len));
   if (WriteReport(request.data(), kReadRequestBytes) < 0) {
-    LOG_ERROR("error     : Read FAILED, because of write operate fail:0x%x \n", hid.LastError());
+    LOG_ERROR("error     : Read FAILED, because of write operate fail:0x%x \n", FailureCode());
     return -1;
   }
 
   // The controller has its answer ready at once: no pause before the fetch.
   Report reply = {};
   reply[0] = reg::kReportId;
-  if (!hid.GetInputReport(deviceHandle, reply)) {
-    LOG_ERROR("error     : Read FAILED, because of HidD_GetInputReport fail:0x%x \n", hid.LastError());
+  if (!TheHid().GetInputReport(deviceHandle, reply)) {
+    const uint32_t error = FailureCode();
+    LOG_ERROR("error     : Read FAILED, because of HidD_GetInputReport fail:0x%x \n", error);
+    NoteFailure(error);
     return -2;
   }
   const int32_t announced = ReplyLength(reply);
@@ -67,7 +69,6 @@ int32_t CConnectionTLC::WriteRegister(uint16_t address, const uint8_t* data, uin
   // 0x0000 and land among registers that are not its own.
   if (uint64_t{address} + n > reg::kRegisterSpaceBytes) return -1;
 
-  HidBackend& hid = TheHid();
   uint32_t offset = 0;
   uint8_t chunkNumber = 0;
   uint16_t chunkAddress = address;
@@ -79,9 +80,11 @@ int32_t CConnectionTLC::WriteRegister(uint16_t address, const uint8_t* data, uin
 
     Report report;
     MakeWriteChunk(report, moreFollows, chunkNumber, chunkAddress, data + offset, chunkBytes);
-    if (!hid.SetOutputReport(deviceHandle, report)) {
-      LOG_ERROR("error     : write failed!! error:0x%02x\n", hid.LastError());
+    if (!Reachable() || !TheHid().SetOutputReport(deviceHandle, report)) {
+      const uint32_t error = FailureCode();
+      LOG_ERROR("error     : write failed!! error:0x%02x\n", error);
       LOG_ERROR("error     : Failed write data to addr=0x%x, len=%d,ret = %d\n", chunkAddress, chunkBytes, -2);
+      NoteFailure(error);
       return -2;
     }
     offset += chunkBytes;

@@ -177,6 +177,9 @@ int32_t RestartController(CConnectionTLC& connection) {
   for (int32_t send = 0; send < kRestartSends; ++send) {
     const int32_t result = SendModeCommand(connection, reg::kCmdRestart);
     if (result >= 0) {
+      // The host may now re-create the controller's collection under a new
+      // path: the reads that follow find it again.
+      connection.followAcrossRestart = true;
       LOG_DEBUG("dbg info  : reset ic successful\n");
       SleepMs(waits::kAfterRestartMs);
       return 0;

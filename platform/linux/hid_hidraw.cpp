@@ -334,6 +334,8 @@ void HidrawBackend::Close(HidHandle handle) {
 
 uint32_t HidrawBackend::LastError() { return lastError_; }
 
+bool HidrawBackend::IsGoneError(uint32_t error) { return error == ENODEV; }
+
 HidrawBackend::OpenCollection* HidrawBackend::Find(HidHandle handle) {
   const auto found = open_.find(handle);
   if (found == open_.end()) {

@@ -41,6 +41,9 @@ class HidrawBackend final : public HidBackend {
   void Close(HidHandle handle) override;
   // errno of the last call of this backend that failed.
   uint32_t LastError() override;
+  // ENODEV: the node's device was removed (a controller re-created after
+  // its reset comes back as another node).
+  bool IsGoneError(uint32_t error) override;
 
  private:
   // What a handle stands for: one collection of one node.

@@ -1,19 +1,22 @@
 // The device listing's diagnosis on Windows: attributes and capabilities of
 // an interface read through a handle without read or write access, which
 // Windows gives even for the collections it holds itself (keyboards, mice,
-// touch digitizers), and an open error in words. The seam's headers come
+// touch digitizers), the bus from the device nodes above it, and an open
+// error in words. Every Win32 call goes through the table of win32_api.h.
+// The seam's headers come
 // before <windows.h>, whose `interface` macro would break them.
 #include "info/hid_diagnosis.h"
 #include "platform/hid_diagnosis_system.h"
 
 #include <windows.h>
 
-#include <cwctype>
+#include <cstdlib>
+#include <memory>
 #include <string>
+#include <vector>
 
-extern "C" {
-#include <hidsdi.h>
-}
+#include "platform/win32/win32_api.h"
+#include "platform/windows_hid_ids.h"
 
 namespace tessaro {
 namespace {
@@ -21,10 +24,10 @@ namespace {
 class QueryHandle {
  public:
   explicit QueryHandle(const std::wstring& path)
-      : handle_(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+      : handle_(Api().CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr)) {}
   ~QueryHandle() {
-    if (ok()) CloseHandle(handle_);
+    if (ok()) Api().CloseHandle(handle_);
   }
   QueryHandle(const QueryHandle&) = delete;
   QueryHandle& operator=(const QueryHandle&) = delete;
@@ -35,55 +38,94 @@ class QueryHandle {
   HANDLE handle_;
 };
 
-std::wstring Lower(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
-  return text;
+class InfoSet {
+ public:
+  InfoSet() : set_(Api().SetupDiCreateDeviceInfoList(nullptr, nullptr)) {}
+  ~InfoSet() {
+    if (set_ != INVALID_HANDLE_VALUE) Api().SetupDiDestroyDeviceInfoList(set_);
+  }
+  InfoSet(const InfoSet&) = delete;
+  InfoSet& operator=(const InfoSet&) = delete;
+  HDEVINFO get() const { return set_; }
+
+ private:
+  HDEVINFO set_;
+};
+
+// The device node of an interface path.
+bool DeviceNodeOf(const std::wstring& path, DEVINST& node) {
+  const InfoSet set;
+  if (set.get() == INVALID_HANDLE_VALUE) return false;
+  SP_DEVICE_INTERFACE_DATA interfaceData = {};
+  interfaceData.cbSize = sizeof interfaceData;
+  if (!Api().SetupDiOpenDeviceInterfaceW(set.get(), path.c_str(), 0, &interfaceData)) return false;
+  DWORD requiredBytes = 0;
+  Api().SetupDiGetDeviceInterfaceDetailW(set.get(), &interfaceData, nullptr, 0, &requiredBytes, nullptr);
+  if (requiredBytes < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return false;
+  std::unique_ptr<void, decltype(&std::free)> block(std::calloc(1, requiredBytes), &std::free);
+  if (!block) return false;
+  auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(block.get());
+  detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+  SP_DEVINFO_DATA device = {};
+  device.cbSize = sizeof device;
+  if (!Api().SetupDiGetDeviceInterfaceDetailW(set.get(), &interfaceData, detail, requiredBytes, nullptr, &device)) {
+    return false;
+  }
+  node = device.DevInst;
+  return true;
 }
 
-// The hardware ID in the path tells the bus: USB devices carry VID_/PID_,
-// ACPI-enumerated HID-over-I2C ones VEN_/DEV_, Bluetooth ones the HID service
-// UUID.
-std::string BusFromPath(const std::wstring& path) {
-  const std::wstring lower = Lower(path);
-  if (lower.find(L"{00001124-0000-1000-8000-00805f9b34fb}") != std::wstring::npos) return "Bluetooth";
-  if (lower.find(L"vid_") != std::wstring::npos) return "USB";
-  if (lower.find(L"ven_") != std::wstring::npos) return "I2C";
-  return "";
-}
-
-const char* SystemRole(const info::InterfaceFacts& facts) {
-  if (!facts.haveUsages) return nullptr;
-  if (facts.usagePage == 0x01 && facts.usage == 0x06) return "keyboard";
-  if (facts.usagePage == 0x01 && facts.usage == 0x02) return "mouse";
-  if (facts.usagePage == 0x01 && facts.usage == 0x80) return "system control";
-  if (facts.usagePage == 0x0C) return "consumer control";
-  if (facts.usagePage == 0x0D) return "touch digitizer";
-  return nullptr;
+// The bus from the device nodes above the collection's: the HID device
+// (a HID-over-I2C device's ACPI node, a USB interface, a Bluetooth
+// service), a few levels up at most. The path names no bus on I2C.
+std::string BusOfInterface(const std::wstring& path) {
+  DEVINST node = 0;
+  if (!DeviceNodeOf(path, node)) return "unknown";
+  for (int level = 0; level < 3; ++level) {
+    DEVINST parent = 0;
+    if (Api().CM_Get_Parent(&parent, node, 0) != CR_SUCCESS) break;
+    wchar_t id[MAX_DEVICE_ID_LEN + 1] = {};
+    if (Api().CM_Get_Device_IDW(parent, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) break;
+    wchar_t compatible[1024] = {};
+    ULONG compatibleBytes = sizeof compatible - 2 * sizeof(wchar_t);
+    std::vector<std::wstring> compatibleIds;
+    if (Api().CM_Get_DevNode_Registry_PropertyW(parent, CM_DRP_COMPATIBLEIDS, nullptr, compatible, &compatibleBytes,
+                                                0) == CR_SUCCESS) {
+      compatibleIds = SplitMultiString(compatible, compatibleBytes / sizeof(wchar_t));
+    }
+    const std::string bus = BusOfDeviceNode(id, compatibleIds);
+    if (!bus.empty()) return bus;
+    node = parent;
+  }
+  return "unknown";
 }
 
 class Win32Diagnosis final : public info::HidDiagnosis {
  public:
   info::InterfaceFacts Describe(const HidInterface& target) override {
     info::InterfaceFacts facts;
-    facts.bus = BusFromPath(target.path);
+    facts.bus = BusOfInterface(target.path);
     const QueryHandle handle(target.path);
     if (!handle.ok()) return facts;
     HIDD_ATTRIBUTES attributes = {};
     attributes.Size = sizeof attributes;
-    if (HidD_GetAttributes(handle.get(), &attributes)) {
+    if (Api().HidD_GetAttributes(handle.get(), &attributes)) {
       facts.haveIds = true;
       facts.vendorId = attributes.VendorID;
       facts.productId = attributes.ProductID;
     }
     PHIDP_PREPARSED_DATA preparsed = nullptr;
-    if (HidD_GetPreparsedData(handle.get(), &preparsed)) {
+    if (Api().HidD_GetPreparsedData(handle.get(), &preparsed)) {
       HIDP_CAPS caps = {};
-      if (HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS) {
+      if (Api().HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS) {
         facts.haveUsages = true;
         facts.usagePage = caps.UsagePage;
         facts.usage = caps.Usage;
+        facts.haveReportLengths = true;
+        facts.inputReportBytes = caps.InputReportByteLength;
+        facts.outputReportBytes = caps.OutputReportByteLength;
       }
-      HidD_FreePreparsedData(preparsed);
+      Api().HidD_FreePreparsedData(preparsed);
     }
     return facts;
   }
@@ -92,8 +134,8 @@ class Win32Diagnosis final : public info::HidDiagnosis {
                                        uint32_t error) override {
     info::OpenProblem problem;
     problem.error = "error " + std::to_string(error) + " (" + Message(error) + ")";
-    const char* role = SystemRole(facts);
-    if (error == ERROR_ACCESS_DENIED && role != nullptr) {
+    const char* role = facts.haveUsages ? SystemRoleOfCollection(facts.usagePage, facts.usage) : nullptr;
+    if (SystemHoldsCollection(role, error)) {
       problem.systemHeld = true;
       problem.hint = std::string("Windows holds its ") + role + " collections for itself";
     } else if (error == ERROR_ACCESS_DENIED) {

@@ -405,6 +405,10 @@ TEST(Info, ListsTheHostsOwnDevices) {
     ++wineDevices;
     EXPECT_FALSE(entry["usagePage"].is_null()) << entry.dump();
     EXPECT_FALSE(entry["usage"].is_null()) << entry.dump();
+    // From the class driver's caps; the bus from the nodes above, which
+    // for Wine's own bus name none that Windows machines show.
+    EXPECT_TRUE(entry["inputReportBytes"].is_number()) << entry.dump();
+    EXPECT_TRUE(entry["bus"].is_string()) << entry.dump();
   }
   EXPECT_GE(wineDevices, 1) << run.out;
 }

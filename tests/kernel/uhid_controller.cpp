@@ -2,7 +2,7 @@
 // /dev/uhid: the same controller model that tessaro-sim runs in-process, so
 // that tessaro over hidraw and tessaro-sim can be held side by side.
 //
-//   tessaro-uhid-controller [TRACE]
+//   tessaro-uhid-controller [TRACE] [--recreate-at-restart | --stall-after-switch]
 //
 // The device shows a touch screen's digitizer collection (0x000D/0x0004)
 // before the vendor collection (0xFFF0/0x0001, report ID 0x0E, 64-byte input
@@ -14,6 +14,13 @@
 // the one described above. TRACE gets the controller's
 // "out", "in" and "violation" lines. The program runs until it is killed;
 // the kernel removes the device when /dev/uhid closes.
+//
+// --recreate-at-restart: the restart command (0x13) destroys the device and
+// creates it again, as a host may re-create a controller's collection after
+// its reset; the kernel gives the new device a new hidraw node.
+// --stall-after-switch: from the switch-to-patch command (0x10) on, no input
+// report is answered, as from a controller that stopped answering in the
+// middle of an update; the kernel fails each fetch after its own bound.
 #include <fcntl.h>
 #include <linux/uhid.h>
 #include <sched.h>
@@ -139,13 +146,23 @@ bool OnSetReport(int fd, const uhid_set_report_req& request) {
 
 int main(int argc, char** argv) {
   std::FILE* trace = nullptr;
-  if (argc > 1) {
-    trace = std::fopen(argv[1], "w");
-    if (trace == nullptr) {
-      std::fprintf(stderr, "uhid: %s: %s\n", argv[1], std::strerror(errno));
-      return 2;
+  bool recreateAtRestart = false;
+  bool stallAfterSwitch = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--recreate-at-restart") {
+      recreateAtRestart = true;
+    } else if (arg == "--stall-after-switch") {
+      stallAfterSwitch = true;
+    } else if (trace == nullptr) {
+      trace = std::fopen(argv[i], "w");
+      if (trace == nullptr) {
+        std::fprintf(stderr, "uhid: %s: %s\n", argv[i], std::strerror(errno));
+        return 2;
+      }
     }
   }
+  bool stalled = false;
   tessaro::sim::State state = tessaro::sim::FactoryState(tessaro::kVendorId);
   tessaro::sim::Flash flash;
   std::string error;
@@ -187,10 +204,19 @@ int main(int argc, char** argv) {
       return 2;
     }
     switch (event.type) {
-      case UHID_OUTPUT:
+      case UHID_OUTPUT: {
         OnOutput(controller, event.u.output);
+        const uint8_t command = event.u.output.size > 1 ? event.u.output.data[1] : 0;
+        stalled = stalled || (stallAfterSwitch && command == 0x10);
+        if (recreateAtRestart && command == 0x13) {
+          uhid_event destroy{};
+          destroy.type = UHID_DESTROY;
+          if (!WriteEvent(fd, destroy) || !CreateDevice(fd, state.vendorId)) return 2;
+        }
         break;
+      }
       case UHID_GET_REPORT:
+        if (stalled) break;  // never answered: the kernel gives up on it
         if (!OnGetReport(fd, controller, event.u.get_report)) return 2;
         break;
       case UHID_SET_REPORT:

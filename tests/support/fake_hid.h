@@ -37,6 +37,8 @@ constexpr uint32_t kErrorInvalidHandle = 6;
 constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorGenFailure = 31;
+constexpr uint32_t kErrorFileNotFound = 2;
+constexpr uint32_t kErrorDeviceNotConnected = 1167;
 
 // One interface of the fake host, walked in the order of FakeHid::interfaces.
 struct FakeHidInterface {
@@ -159,6 +161,10 @@ class FakeHid final : public HidBackend {
   }
   void Close(HidHandle handle) override;
   uint32_t LastError() override { return lastError_; }
+  // As on Windows.
+  bool IsGoneError(uint32_t error) override {
+    return error == kErrorDeviceNotConnected || error == kErrorFileNotFound;
+  }
 
  private:
   struct OpenInterface {
@@ -208,6 +214,10 @@ class RecordingHid final : public HidBackend {
   HidClaim Claim(const HidInterface& target, HidHandle handle) override { return inner_.Claim(target, handle); }
   void Close(HidHandle handle) override;
   uint32_t LastError() override { return inner_.LastError(); }
+  bool GetReportLengths(HidHandle handle, uint16_t& inputBytes, uint16_t& outputBytes) override {
+    return inner_.GetReportLengths(handle, inputBytes, outputBytes);
+  }
+  bool IsGoneError(uint32_t error) override { return inner_.IsGoneError(error); }
 
  private:
   class Walk;

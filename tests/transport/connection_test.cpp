@@ -248,6 +248,37 @@ TEST(ConnectionTest, ReportsGoToTheKeptInterface) {
 
 // ------------------------------------------------------------- OpenForJob
 
+// After the restart command, a controller that went away and is not back
+// yet costs each read its attempt, with the code that lost it and nothing
+// sent on a dead handle; each attempt walks again, and the controller is
+// taken where it comes back.
+TEST(ConnectionTest, ControllerLostAfterItsRestartIsLookedForAtEachRead) {
+  FakeHid hid({MatchingInterface(L"A")});
+  hid.AnswerReadsWith([](uint16_t, uint16_t lengthBytes) { return std::vector<uint8_t>(lengthBytes, 0x11); });
+  testing::LogCapture log(1);
+  CConnectionTLC connection;
+  ASSERT_TRUE(connection.Open());
+  connection.followAcrossRestart = true;
+  hid.interfaces.clear();
+  int walks = 0;
+  hid.failIf = [&](HidCall call, const FakeHidInterface* target, const uint8_t*, uint32_t& error) {
+    if (call == HidCall::kWalk && ++walks == 2) hid.interfaces.push_back(MatchingInterface(L"B"));
+    error = testing::kErrorDeviceNotConnected;
+    return target != nullptr && target->path == L"A";
+  };
+
+  EXPECT_EQ(connection.SetBasicProperties(), 0);
+  const std::string lost =
+      "error     : write failed!! error:0x48f\n"
+      "error     : Read FAILED, because of write operate fail:0x48f \n";
+  EXPECT_EQ(log.text(), lost + "error     : Failed read VERSION, retry=5\n" + lost +
+                            "error     : Failed read VERSION, retry=4\n");
+  EXPECT_EQ(walks, 2);
+  EXPECT_EQ(hid.CallCount(HidCall::kSetOutputReport), 2);
+  EXPECT_EQ(hid.OpenHandleCount(), 1);
+  EXPECT_EQ(Calls(hid.events).back(), "report:B");
+}
+
 TEST(OpenForJobTest, AbsentControllerCostsFourWalksAndEightSeconds) {
   testing::FakeClock clock;
   FakeHid hid({OtherInterface(L"mouse", 0x845E, 0x0001, 0x0002)});
