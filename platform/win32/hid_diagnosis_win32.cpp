@@ -3,7 +3,7 @@
 // Windows gives even for the collections it holds itself (keyboards, mice,
 // touch digitizers), and an open error in words. The seam's headers come
 // before <windows.h>, whose `interface` macro would break them.
-#include "info/hid_diagnosis.h"
+#include "base/hid_diagnosis.h"
 #include "platform/hid_diagnosis_system.h"
 
 #include <windows.h>
@@ -51,7 +51,7 @@ std::string BusFromPath(const std::wstring& path) {
   return "";
 }
 
-const char* SystemRole(const info::InterfaceFacts& facts) {
+const char* SystemRole(const InterfaceFacts& facts) {
   if (!facts.haveUsages) return nullptr;
   if (facts.usagePage == 0x01 && facts.usage == 0x06) return "keyboard";
   if (facts.usagePage == 0x01 && facts.usage == 0x02) return "mouse";
@@ -61,10 +61,10 @@ const char* SystemRole(const info::InterfaceFacts& facts) {
   return nullptr;
 }
 
-class Win32Diagnosis final : public info::HidDiagnosis {
+class Win32Diagnosis final : public HidDiagnosis {
  public:
-  info::InterfaceFacts Describe(const HidInterface& target) override {
-    info::InterfaceFacts facts;
+  InterfaceFacts Describe(const HidInterface& target) override {
+    InterfaceFacts facts;
     facts.bus = BusFromPath(target.path);
     const QueryHandle handle(target.path);
     if (!handle.ok()) return facts;
@@ -88,9 +88,9 @@ class Win32Diagnosis final : public info::HidDiagnosis {
     return facts;
   }
 
-  info::OpenProblem ExplainOpenFailure(const HidInterface&, const info::InterfaceFacts& facts,
+  OpenProblem ExplainOpenFailure(const HidInterface&, const InterfaceFacts& facts,
                                        uint32_t error) override {
-    info::OpenProblem problem;
+    OpenProblem problem;
     problem.error = "error " + std::to_string(error) + " (" + Message(error) + ")";
     const char* role = SystemRole(facts);
     if (error == ERROR_ACCESS_DENIED && role != nullptr) {
@@ -126,6 +126,6 @@ class Win32Diagnosis final : public info::HidDiagnosis {
 
 }  // namespace
 
-std::unique_ptr<info::HidDiagnosis> MakeSystemHidDiagnosis() { return std::make_unique<Win32Diagnosis>(); }
+std::unique_ptr<HidDiagnosis> MakeSystemHidDiagnosis() { return std::make_unique<Win32Diagnosis>(); }
 
 }  // namespace tessaro

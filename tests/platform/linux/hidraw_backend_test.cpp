@@ -260,7 +260,7 @@ TEST(HidrawDiagnosis, DescribesEachCollectionWithoutOpeningIt) {
   } cases[] = {{0, true, 0x000D, 0x0004}, {1, true, 0xFFF0, 0x0001}, {2, false, 0, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.collection);
-    const info::InterfaceFacts facts = diagnosis.Describe(HidInterface{tree.DevPath("hidraw0"), c.collection});
+    const InterfaceFacts facts = diagnosis.Describe(HidInterface{tree.DevPath("hidraw0"), c.collection});
     EXPECT_EQ(facts.bus, "I2C");
     EXPECT_TRUE(facts.haveIds);
     EXPECT_EQ(facts.vendorId, kVendorId);
@@ -288,7 +288,7 @@ TEST(HidrawDiagnosis, NamesTheFixOfAnOpenError) {
                 kVendorId);
   fs::create_directories(rules);
   WriteFileBytes(rules + "/70-tessaro.rules", rule);
-  const info::OpenProblem notApplied = explain("hidraw0", EACCES);
+  const OpenProblem notApplied = explain("hidraw0", EACCES);
   EXPECT_EQ(notApplied.error, "errno 13 (Permission denied)");
   EXPECT_NE(notApplied.hint.find("-rw-------, group "), std::string::npos) << notApplied.hint;
   EXPECT_NE(notApplied.hint.find("not applied to this node"), std::string::npos) << notApplied.hint;
