@@ -10,8 +10,6 @@ namespace {
 
 bool IsOpenHandle(HidHandle handle) { return handle != 0 && handle != kInvalidHidHandle; }
 
-bool lastOpenFoundBusy = false;
-
 // An interface opened during the walk: closed on every way out unless it is
 // the one handed to the caller.
 class WalkHandle {
@@ -110,7 +108,6 @@ void CConnectionTLC::Close() {
 }
 
 bool OpenForJob(CConnectionTLC& connection) {
-  lastOpenFoundBusy = false;
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     if (connection.Open()) {
       NoteOpened();
@@ -118,7 +115,6 @@ bool OpenForJob(CConnectionTLC& connection) {
       return true;
     }
     if (connection.busy) {
-      lastOpenFoundBusy = true;
       NoteOutcome(RunOutcome::kBusy);
       if (connection.busyHolderPid != 0) {
         LOG_ERROR("error     : controller in use by another process (pid %u), nothing sent\n",
@@ -133,7 +129,5 @@ bool OpenForJob(CConnectionTLC& connection) {
   }
   return false;
 }
-
-bool LastOpenFoundBusy() { return lastOpenFoundBusy; }
 
 }  // namespace tessaro
