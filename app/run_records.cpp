@@ -8,8 +8,11 @@
 #include <random>
 
 #include "base/clock.h"
+#include "base/hex.h"
 #include "base/sha256.h"
 #include "base/system.h"
+#include "update/decisions.h"
+#include "update/jobs.h"
 
 namespace tessaro {
 namespace {
@@ -35,16 +38,6 @@ std::string IsoUtc(const UtcTime& t) {
   return text;
 }
 
-std::string HexBytes(const uint8_t* bytes, size_t count) {
-  std::string text;
-  for (size_t i = 0; i < count; ++i) {
-    char digits[4];
-    std::snprintf(digits, sizeof digits, i == 0 ? "%02x" : " %02x", bytes[i]);
-    text += digits;
-  }
-  return text;
-}
-
 // Up to the first NUL, as the log prints it.
 std::string PidText(const char* pid, size_t maxBytes) {
   size_t length = 0;
@@ -52,13 +45,9 @@ std::string PidText(const char* pid, size_t maxBytes) {
   return std::string(pid, length);
 }
 
-uint32_t VidNumber(const uint8_t* vid) {
-  return uint32_t{vid[0]} << 24 | uint32_t{vid[1]} << 16 | uint32_t{vid[2]} << 8 | vid[3];
-}
-
 void PutVid(Json& object, const uint8_t* vid) {
-  object["vid"] = HexBytes(vid, 4);
-  object["vidNumber"] = VidNumber(vid);
+  object["vid"] = HexBytes(vid, 4, " ");
+  object["vidNumber"] = PackedVid(vid);
 }
 
 Json VersionJson(const VersionFacts& facts) {
@@ -72,32 +61,28 @@ Json VersionJson(const VersionFacts& facts) {
 Json HeadJson(const HeadFacts& facts) {
   Json object;
   object["cfgVersion"] = facts.bytes[0];
-  object["headIntact"] = static_cast<uint8_t>(facts.bytes[0] + facts.bytes[1] + facts.bytes[2]) == 0;
+  object["headIntact"] = CfgHeadIntact(facts.bytes);
   return object;
 }
 
-const char* JobWord(RecordedJob job) {
+const char* JobWord(JobKind job) {
   switch (job) {
-    case RecordedJob::kFirmware:
+    case JobKind::kFirmware:
       return "firmware";
-    case RecordedJob::kConfig:
+    case JobKind::kConfig:
       return "config";
-    case RecordedJob::kQuery:
+    case JobKind::kQuery:
       return "query";
-    case RecordedJob::kNone:
+    case JobKind::kNone:
       break;
   }
   return nullptr;
 }
 
-bool IsKnownProperty(const std::string& word) {
-  return word == "pid" || word == "vid" || word == "sensorid" || word == "cfgver";
-}
-
 // Whether the query got its property: the failure values (255, -1) are also
 // real properties, so the result cannot tell.
 bool PropertyRead(const RunSummary& summary) {
-  if (summary.property == "cfgver") return summary.facts.headBefore.known;
+  if (PropertyOf(summary.property) == Property::kCfgVersion) return summary.facts.headBefore.known;
   return summary.facts.versionBefore.known;
 }
 
@@ -105,14 +90,17 @@ Json PropertyJson(const RunSummary& summary) {
   const RunFacts& facts = summary.facts;
   Json object;
   object["name"] = summary.property;
-  if (summary.property == "pid") object["pid"] = PidText(facts.versionBefore.pid, 4);
-  if (summary.property == "vid") PutVid(object, facts.versionBefore.vid);
-  if (summary.property == "sensorid") object["sensorId"] = facts.versionBefore.sensorId;
-  if (summary.property == "cfgver") object["cfgVersion"] = facts.headBefore.bytes[0];
+  switch (PropertyOf(summary.property)) {
+    case Property::kPid: object["pid"] = PidText(facts.versionBefore.pid, 4); break;
+    case Property::kVid: PutVid(object, facts.versionBefore.vid); break;
+    case Property::kSensorId: object["sensorId"] = facts.versionBefore.sensorId; break;
+    case Property::kCfgVersion: object["cfgVersion"] = facts.headBefore.bytes[0]; break;
+    case Property::kUnknown: break;
+  }
   return object;
 }
 
-Json OptionsJson(const RecordedOptions& options) {
+Json OptionsJson(const RunOptions& options) {
   Json object;
   object["firmware"] = options.firmware;
   object["config"] = options.config;
@@ -153,8 +141,8 @@ bool WriteAtomically(const std::string& path, const std::string& text) {
 
 std::string OutcomeWord(const RunSummary& summary) {
   if (!summary.refusal.empty()) return "refused-options";
-  if (summary.job == RecordedJob::kNone) return "no-job";
-  if (summary.job == RecordedJob::kQuery && !IsKnownProperty(summary.property)) return "unknown-property";
+  if (summary.job == JobKind::kNone) return "no-job";
+  if (summary.job == JobKind::kQuery && PropertyOf(summary.property) == Property::kUnknown) return "unknown-property";
   switch (summary.facts.outcome) {
     case RunOutcome::kNotNeededOtherPid:
       return "not-needed-other-pid";
@@ -169,8 +157,8 @@ std::string OutcomeWord(const RunSummary& summary) {
     case RunOutcome::kUndecided:
       break;
   }
-  const bool succeeded = summary.job == RecordedJob::kQuery ? PropertyRead(summary) : summary.result == 0;
-  if (succeeded) return summary.job == RecordedJob::kQuery ? "read" : "updated";
+  const bool succeeded = summary.job == JobKind::kQuery ? PropertyRead(summary) : summary.result == kJobDone;
+  if (succeeded) return summary.job == JobKind::kQuery ? "read" : "updated";
   return summary.facts.opened ? "failed" : "no-controller";
 }
 
@@ -186,14 +174,14 @@ std::string ResultJson(const RunSummary& summary) {
   root["result"] = summary.result;
   // What a POSIX shell's $? shows; a Windows batch file sees result whole.
   root["exitCode"] = static_cast<uint32_t>(summary.result) & 0xFF;
-  if (summary.job == RecordedJob::kQuery && IsKnownProperty(summary.property) && PropertyRead(summary)) {
+  if (summary.job == JobKind::kQuery && PropertyOf(summary.property) != Property::kUnknown && PropertyRead(summary)) {
     root["property"] = PropertyJson(summary);
   }
-  if (summary.job == RecordedJob::kFirmware) {
+  if (summary.job == JobKind::kFirmware) {
     if (facts.versionBefore.known) root["before"] = VersionJson(facts.versionBefore);
     if (facts.versionAfter.known) root["after"] = VersionJson(facts.versionAfter);
   }
-  if (summary.job == RecordedJob::kConfig) {
+  if (summary.job == JobKind::kConfig) {
     if (facts.headBefore.known) root["before"] = HeadJson(facts.headBefore);
     if (facts.headAfter.known) root["after"] = HeadJson(facts.headAfter);
   }
@@ -236,9 +224,9 @@ RunRecords::~RunRecords() {
   if (!resultPath_.empty()) ActivateRunFacts(nullptr, nullptr);
 }
 
-void RunRecords::SetOptions(const RecordedOptions& options) { summary_.options = options; }
+void RunRecords::SetOptions(const RunOptions& options) { summary_.options = options; }
 
-void RunRecords::SetJob(RecordedJob job, const std::string& property) {
+void RunRecords::SetJob(JobKind job, const std::string& property) {
   summary_.job = job;
   summary_.property = property;
   // A run cut short (a signal before or after an update, a crash, a power

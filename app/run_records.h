@@ -10,31 +10,18 @@
 #include <optional>
 #include <string>
 
+#include "app/options.h"
 #include "base/run_record.h"
 #include "base/trace_recorder.h"
 
 namespace tessaro {
 
-// The job the command line chose, once the entry point's checks let it run.
-enum class RecordedJob { kNone, kFirmware, kConfig, kQuery };
-
-// What the command line said, as the entry point read it.
-struct RecordedOptions {
-  bool firmware = false;
-  bool config = false;
-  std::optional<std::string> prop;  // as given, before lower-casing
-  std::optional<std::string> file;
-  bool ignoreVer = false;
-  uint32_t flag = 0x844;
-  bool debug = false;
-};
-
 // Everything the result file is made of.
 struct RunSummary {
   std::string program;
   std::string version;
-  RecordedOptions options;
-  RecordedJob job = RecordedJob::kNone;
+  RunOptions options;
+  JobKind job = JobKind::kNone;
   std::string property;  // the lower-cased word of a query
   // The entry point's own refusal, without its line end; empty for a job.
   std::string refusal;
@@ -59,9 +46,9 @@ class RunRecords {
   RunRecords(const RunRecords&) = delete;
   RunRecords& operator=(const RunRecords&) = delete;
 
-  void SetOptions(const RecordedOptions& options);
+  void SetOptions(const RunOptions& options);
   // Just before the job runs; the result file of an earlier run goes away.
-  void SetJob(RecordedJob job, const std::string& property);
+  void SetJob(JobKind job, const std::string& property);
   // The end of a run that was refused after the command line parsed, with
   // the refusal's text; returns the exit code unchanged.
   int32_t Refused(int32_t exitCode, const char* text);

@@ -21,8 +21,6 @@ void ActivateRunFacts(RunFacts* facts, Sha256Function hash) {
   activeHash = hash;
 }
 
-RunFacts* ActiveRunFacts() { return activeFacts; }
-
 void NoteOpened() {
   if (activeFacts != nullptr) activeFacts->opened = true;
 }

@@ -63,7 +63,6 @@ using Sha256Function = std::string (*)(const uint8_t* data, size_t lengthBytes);
 // a file is taken with `hash` as the bytes are read, so that no copy of an
 // image is kept.
 void ActivateRunFacts(RunFacts* facts, Sha256Function hash);
-RunFacts* ActiveRunFacts();
 
 void NoteOpened();
 void NoteVersionBlock(const char* pid, const uint8_t* vid, uint8_t sensorId);

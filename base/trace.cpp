@@ -1,5 +1,7 @@
 #include "base/trace.h"
 
+#include "base/hex.h"
+
 namespace tessaro::trace {
 namespace {
 
@@ -46,17 +48,7 @@ std::string Utf8(const std::wstring& path) {
   return text;
 }
 
-std::string WithHex(const char* head, const uint8_t* bytes, size_t count) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string line(head);
-  const size_t start = line.size();
-  line.resize(start + count * 2);
-  for (size_t i = 0; i < count; ++i) {
-    line[start + 2 * i] = kDigits[bytes[i] >> 4];
-    line[start + 2 * i + 1] = kDigits[bytes[i] & 0x0F];
-  }
-  return line;
-}
+std::string WithHex(const char* head, const uint8_t* bytes, size_t count) { return head + HexBytes(bytes, count); }
 
 }  // namespace
 

@@ -46,7 +46,8 @@ void LoadAndCheck(const std::string& file) {
   const int32_t result = image.LoadFwFile("fw.bin");
   FUZZ_CHECK(files.openHandles == 0);
   if (result != 1) {
-    FUZZ_CHECK(result == -4 || result == -5 || result == kFwErrTooShort || result == kFwErrTable);
+    FUZZ_CHECK(result == kFwErrChecksum || result == kFwErrLength || result == kFwErrTooShort ||
+               result == kFwErrTable);
     FUZZ_CHECK(image.valid == 0 && image.data == nullptr && image.length == 0 && image.SubCount() == 0);
     return;
   }

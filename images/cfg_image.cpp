@@ -29,7 +29,7 @@ int32_t CfgImage::LoadCfgFile(const char* cfg_name) {
   CfgImage& image = *this;
   if (cfg_name == nullptr) {
     LOG_ERROR("error     : cfg name is NULL!!!\n");
-    return -1;
+    return kCfgErrOpen;
   }
   image.Release();
   image.length = 0;
@@ -47,7 +47,7 @@ int32_t CfgImage::LoadCfgFile(const char* cfg_name) {
   OpenedFile file;
   if (!file.Open(cfg_name)) {
     LOG_ERROR("error     : open cfg file FAILED, cfg_name:%s\n", cfg_name);
-    return fail(-1);
+    return fail(kCfgErrOpen);
   }
   LOG_DEBUG("dbg info  : open cfg file success, cfg_name:%s\n", cfg_name);
 
@@ -57,18 +57,18 @@ int32_t CfgImage::LoadCfgFile(const char* cfg_name) {
   std::unique_ptr<uint8_t[]> raw(new (std::nothrow) uint8_t[fileSize]);
   if (!raw) {
     LOG_ERROR("error     : allocate memory for cfg file failed\n");
-    return fail(-1);
+    return fail(kCfgErrOpen);
   }
 
   const WholeRead read = ReadWholeFile(file.handle(), raw.get(), fileSize);
   if (read.result == WholeRead::Result::kFailed) {
     LOG_ERROR("error     : ReadFile FAILED,error:%d\n", static_cast<int>(read.error));
-    return fail(-2);
+    return fail(kCfgErrRead);
   }
   if (read.result == WholeRead::Result::kCountDiffers) {
     LOG_ERROR("error     : ReadFile fail, cfg_file_size:%d, bytes read:%d\n", static_cast<int>(fileSize),
               static_cast<int>(read.readBytes));
-    return fail(-3);
+    return fail(kCfgErrReadCount);
   }
   LOG_DEBUG("dbg info  : read raw data form cfg file success\n");
 
@@ -88,7 +88,7 @@ int32_t CfgImage::LoadCfgFile(const char* cfg_name) {
   image.data.reset(new (std::nothrow) uint8_t[count]);
   if (!image.data) {
     LOG_ERROR("error     : allocate memory for cfg data failed\n");
-    return fail(-1);
+    return fail(kCfgErrOpen);
   }
 
   // Every byte is tested as a marker, digit positions included, and digit
@@ -100,7 +100,7 @@ int32_t CfgImage::LoadCfgFile(const char* cfg_name) {
     const uint8_t low = i + 2 < fileSize ? NibbleOf(raw[i + 2]) : 0;
     if (stored >= image.length) {
       LOG_ERROR("error     : exchange cfg data error, overflow\n");
-      return fail(-4);
+      return fail(kCfgErrOverflow);
     }
     image.data[stored++] = static_cast<uint8_t>(high << 4 | low);
   }
@@ -110,11 +110,11 @@ int32_t CfgImage::LoadCfgFile(const char* cfg_name) {
   for (uint32_t i = 0; i < image.length; ++i) sum = static_cast<uint8_t>(sum + image.data[i]);
   if (sum != 0) {
     LOG_ERROR("error     : Check_sum err,  0x%x\n", static_cast<unsigned>(sum));
-    return fail(-5);
+    return fail(kCfgErrChecksum);
   }
 
   image.valid = 1;
-  return 1;
+  return kCfgLoaded;
 }
 
 }  // namespace tessaro

@@ -12,10 +12,6 @@ namespace {
 constexpr uint32_t kFwPayloadLengthOffset = 0;
 constexpr uint32_t kFwChecksumOffset = 4;
 constexpr uint32_t kFwChecksummedFrom = 6;
-constexpr uint32_t kFwPidOffset = 15;
-constexpr uint32_t kFwPidBytes = 8;
-constexpr uint32_t kFwVidOffset = 23;
-constexpr uint32_t kFwVidBytes = 4;
 
 uint32_t BigEndian32(const uint8_t* bytes) {
   return static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
@@ -64,7 +60,7 @@ int32_t CheckSubTable(const uint8_t* data, uint32_t length) {
 int32_t FwImage::LoadFwFile(const char* fw_name) {
   if (fw_name == nullptr) {
     LOG_ERROR("error     : fw name is NULL!!!\n");
-    return -1;
+    return kFwErrOpen;
   }
   Release();
   length = 0;
@@ -81,25 +77,25 @@ int32_t FwImage::LoadFwFile(const char* fw_name) {
   OpenedFile file;
   if (!file.Open(fw_name)) {
     LOG_ERROR("error     : open fw file FAILED, fw_name:%s\n", fw_name);
-    return fail(-1);
+    return fail(kFwErrOpen);
   }
   length = TheFileSystem().SizeLow32(file.handle());
 
   data.reset(new (std::nothrow) uint8_t[length]);
   if (!data) {
     LOG_ERROR("error     : allocate memory for fw failed\n");
-    return fail(-1);
+    return fail(kFwErrOpen);
   }
 
   const WholeRead read = ReadWholeFile(file.handle(), data.get(), length);
   if (read.result == WholeRead::Result::kFailed) {
     LOG_ERROR("error     : ReadFile FAILED,error:%d\n", static_cast<int>(read.error));
-    return fail(-2);
+    return fail(kFwErrRead);
   }
   if (read.result == WholeRead::Result::kCountDiffers) {
     LOG_ERROR("error     : ReadFile fail, fw_bin_len:%d, read length:%d\n", static_cast<int>(length),
               static_cast<int>(read.readBytes));
-    return fail(-3);
+    return fail(kFwErrReadCount);
   }
 
   // No field may be read before the file is known to hold the whole header
@@ -115,14 +111,14 @@ int32_t FwImage::LoadFwFile(const char* fw_name) {
   const uint16_t stored = BigEndian16(data.get() + kFwChecksumOffset);
   if (sum != stored) {
     LOG_ERROR("error     : Check_sum err  0x%x != 0x%x\n", static_cast<unsigned>(sum), static_cast<unsigned>(stored));
-    return fail(-4);
+    return fail(kFwErrChecksum);
   }
 
   const uint32_t payloadPlusHeader = BigEndian32(data.get() + kFwPayloadLengthOffset) + kFwChecksummedFrom;
   if (payloadPlusHeader != length) {
     LOG_ERROR("error     : Check file len failed %d != %d\n", static_cast<int>(payloadPlusHeader),
               static_cast<int>(length));
-    return fail(-5);
+    return fail(kFwErrLength);
   }
 
   const int32_t table = CheckSubTable(data.get(), length);
@@ -138,7 +134,7 @@ int32_t FwImage::LoadFwFile(const char* fw_name) {
 
   LOG_DEBUG("dbg info  : firmware vid:0x%02X,0x%02X,0x%02X,0x%02X\n", vid[0], vid[1], vid[2], vid[3]);
   valid = 1;
-  return 1;
+  return kFwLoaded;
 }
 
 void FwImage::Release() {

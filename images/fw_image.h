@@ -12,11 +12,21 @@ constexpr uint32_t kFwCountOffset = 27;
 constexpr uint32_t kFwTableOffset = 32;
 constexpr uint32_t kFwTableEntryBytes = 8;
 constexpr uint32_t kFwMaxEntries = (kFwDataOffset - kFwTableOffset) / kFwTableEntryBytes;  // 28
+constexpr uint32_t kFwPidOffset = 15;
+constexpr uint32_t kFwPidBytes = 8;
+constexpr uint32_t kFwVidOffset = 23;
+constexpr uint32_t kFwVidBytes = 4;
 
-// LoadFwFile's own refusals beside -1 to -5: a file too short to hold the
-// header and table area, and a sub-firmware table that does not fit the file.
-constexpr int32_t kFwErrTooShort = -6;
-constexpr int32_t kFwErrTable = -7;
+// What LoadFwFile returns. The values are the contract: tessaro logs them
+// ("ret:"), and tessaro-info maps each refusal to the check that failed.
+constexpr int32_t kFwLoaded = 1;
+constexpr int32_t kFwErrOpen = -1;       // no name, the file does not open, or no memory
+constexpr int32_t kFwErrRead = -2;       // the read failed
+constexpr int32_t kFwErrReadCount = -3;  // the file delivered another count than its size
+constexpr int32_t kFwErrChecksum = -4;
+constexpr int32_t kFwErrLength = -5;     // the length field disagrees with the file's size
+constexpr int32_t kFwErrTooShort = -6;   // shorter than the header and table area
+constexpr int32_t kFwErrTable = -7;      // the sub-firmware table does not fit the file
 
 struct FwSubEntry {
   uint8_t type = 0;
@@ -31,7 +41,7 @@ class FwImage {
   FwImage(const FwImage&) = delete;
   FwImage& operator=(const FwImage&) = delete;
 
-  // 1 when loaded and valid, a negative code otherwise. A null name leaves
+  // kFwLoaded when loaded and valid, a kFwErr code otherwise. A null name leaves
   // the record as it was; any other failure leaves it empty: valid 0,
   // length 0, no buffer.
   int32_t LoadFwFile(const char* fw_name);

@@ -2,55 +2,34 @@
 
 #include <algorithm>
 
+#include "base/hex.h"
 #include "images/fw_image.h"
+#include "update/subfw_kinds.h"
 
 namespace tessaro::info {
 namespace {
-
-constexpr uint32_t kPidOffset = 15;
-constexpr uint32_t kPidBytes = 8;
-constexpr uint32_t kVidOffset = 23;
-
-struct KindName {
-  uint8_t type;
-  const char* name;
-  bool needed;
-};
-constexpr KindName kKindNames[] = {
-    {2, "KV30", true}, {5, "small sys", false}, {6, "short test code", true}, {11, "Q5", true},
-    {14, "boot code", false}};
 
 uint32_t BigEndian32(const uint8_t* p) {
   return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
 }
 
-std::string Hex(uint64_t value) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  do {
-    text.insert(text.begin(), kDigits[value & 0xF]);
-    value >>= 4;
-  } while (value != 0);
-  return "0x" + text;
-}
+std::string Hex(uint64_t value) { return "0x" + HexNumber(value, 1, HexCase::kLower); }
 
 }  // namespace
 
 std::string SubFwKindName(uint8_t type) {
-  for (const KindName& kind : kKindNames) {
-    if (kind.type == type) return kind.name;
-  }
-  return "";
+  const int kind = SubFwKindOfType(type);
+  return kind >= 0 ? kSubFwKinds[kind].name : "";
 }
 
 FwTable DescribeFwTable(const uint8_t* data, size_t lengthBytes, uint32_t subTypeFlag) {
   FwTable table;
   if (data == nullptr || lengthBytes < kFwDataOffset) return table;
   table.haveHeader = true;
-  for (uint32_t i = 0; i < kPidBytes; ++i) {
-    if (data[kPidOffset + i] != 0) table.pid.push_back(static_cast<char>(data[kPidOffset + i]));
+  for (uint32_t i = 0; i < kFwPidBytes; ++i) {
+    if (data[kFwPidOffset + i] != 0) table.pid.push_back(static_cast<char>(data[kFwPidOffset + i]));
   }
-  std::copy(data + kVidOffset, data + kVidOffset + 4, table.vid);
+  std::copy(data + kFwVidOffset, data + kFwVidOffset + kFwVidBytes, table.vid);
   table.count = data[kFwCountOffset];
 
   const uint32_t listed = std::min(table.count, kFwMaxEntries);
@@ -66,25 +45,25 @@ FwTable DescribeFwTable(const uint8_t* data, size_t lengthBytes, uint32_t subTyp
     entry.flashByteAddress = uint32_t{entry.flashAddress} * 256;
     entry.dataOffset = dataOffset;
     entry.dataInFile = dataOffset + entry.length <= lengthBytes;
-    entry.selected = ((subTypeFlag >> (entry.type % 32)) & 1) != 0;
+    entry.selected = SubTypeSelected(subTypeFlag, entry.type);
     dataOffset += entry.length;
     table.entries.push_back(entry);
   }
 
-  bool written[sizeof kKindNames / sizeof kKindNames[0]] = {};
+  bool written[kSubFwKindCount] = {};
   for (const FwTableEntry& entry : table.entries) {
-    for (size_t k = 0; k < sizeof kKindNames / sizeof kKindNames[0]; ++k) {
-      if (kKindNames[k].type != entry.type || !entry.selected) continue;
+    for (int k = 0; k < kSubFwKindCount; ++k) {
+      if (kSubFwKinds[k].type != entry.type || !entry.selected) continue;
       written[k] = true;
-      if (kKindNames[k].needed && entry.length == 0) {
+      if (kSubFwKinds[k].needed && entry.length == 0) {
         table.warnings.push_back("entry " + std::to_string(entry.index) + " (" + entry.kind +
                                  ") is a needed kind of length 0: nothing of it reaches the flash");
       }
     }
   }
   table.neededKindsWritten = true;
-  for (size_t k = 0; k < sizeof kKindNames / sizeof kKindNames[0]; ++k) {
-    if (kKindNames[k].needed && !written[k]) table.neededKindsWritten = false;
+  for (int k = 0; k < kSubFwKindCount; ++k) {
+    if (kSubFwKinds[k].needed && !written[k]) table.neededKindsWritten = false;
   }
 
   // Overlaps among the entries the mask writes: a later one overwrites the

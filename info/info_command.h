@@ -3,7 +3,7 @@
 // what a firmware image or configuration file holds, and what a tessaro job
 // would do with it, without changing anything in the controller. Reads only
 // the VERSION block and the configuration head, as the jobs do.
-#include "info/hid_diagnosis.h"
+#include "base/hid_diagnosis.h"
 
 namespace tessaro::info {
 

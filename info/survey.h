@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "info/hid_diagnosis.h"
+#include "base/hid_diagnosis.h"
 #include "transport/connection.h"
 
 namespace tessaro::info {

@@ -3,10 +3,10 @@
 // exactly one implementation (platform/win32 or platform/linux).
 #include <memory>
 
-#include "info/hid_diagnosis.h"
+#include "base/hid_diagnosis.h"
 
 namespace tessaro {
 
-std::unique_ptr<info::HidDiagnosis> MakeSystemHidDiagnosis();
+std::unique_ptr<HidDiagnosis> MakeSystemHidDiagnosis();
 
 }  // namespace tessaro

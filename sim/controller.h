@@ -7,6 +7,12 @@
 // side can drive it: the simulated HID backend of tessaro-sim in-process, or a
 // device program behind a kernel's virtual HID device.
 //
+// Its model of the protocol is its own, on purpose: it shares with the
+// product only the register map (transport/registers.h) and the trace
+// format, none of the product's frames, loaders or jobs, so that a fault in
+// the product's reading of the protocol shows as a disagreement with the
+// simulator instead of being repeated on both sides. Keep it that way.
+//
 // Every report that crosses, and everything the controller finds against its
 // protocol, goes to the trace sink as one line ("out HEX", "out-failed HEX",
 // "in HEX", "in-failed", "violation TEXT"). A report against the protocol is

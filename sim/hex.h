@@ -1,6 +1,8 @@
 #pragma once
 // Hex text as the simulator's files write it: byte strings, addresses and
 // command codes, without separators or "0x".
+// The simulator's own, like its model of the controller: its files keep
+// their format whatever the product's listings (base/hex.h) do.
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -36,7 +36,7 @@ SimBackends::SimBackends() : impl_(std::make_unique<Impl>()) {}
 
 SimBackends::~SimBackends() = default;
 
-info::HidDiagnosis& SimBackends::Diagnosis() { return impl_->diagnosis; }
+HidDiagnosis& SimBackends::Diagnosis() { return impl_->diagnosis; }
 
 bool SimBackends::Finish() {
   impl_->session.End();

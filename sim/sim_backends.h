@@ -9,9 +9,7 @@
 
 namespace tessaro {
 
-namespace info {
 class HidDiagnosis;
-}
 
 namespace sim {
 
@@ -48,7 +46,7 @@ class SimBackends {
   SimBackends& operator=(const SimBackends&) = delete;
 
   // What tessaro-info-sim's device listing learns of the simulated host.
-  info::HidDiagnosis& Diagnosis();
+  HidDiagnosis& Diagnosis();
 
   struct Impl;
 

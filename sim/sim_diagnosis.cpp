@@ -4,8 +4,8 @@
 
 namespace tessaro::sim {
 
-info::InterfaceFacts SimDiagnosis::Describe(const HidInterface& interface) {
-  info::InterfaceFacts facts;
+InterfaceFacts SimDiagnosis::Describe(const HidInterface& interface) {
+  InterfaceFacts facts;
   uint16_t vendorId = 0;
   bool matching = false;
   if (!hid_.Describe(interface, vendorId, matching)) return facts;
@@ -19,9 +19,9 @@ info::InterfaceFacts SimDiagnosis::Describe(const HidInterface& interface) {
   return facts;
 }
 
-info::OpenProblem SimDiagnosis::ExplainOpenFailure(const HidInterface&, const info::InterfaceFacts&,
+OpenProblem SimDiagnosis::ExplainOpenFailure(const HidInterface&, const InterfaceFacts&,
                                                    uint32_t error) {
-  info::OpenProblem problem;
+  OpenProblem problem;
   problem.error = error == kErrorFileNotFound ? "error 2 (the collection is gone)" : "error " + std::to_string(error);
   return problem;
 }

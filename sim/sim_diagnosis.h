@@ -2,7 +2,7 @@
 // The device listing's view of the simulated host: one HID-over-I2C device
 // whose collections the state lays out. Its collections always open, so
 // there is never an open error to explain.
-#include "info/hid_diagnosis.h"
+#include "base/hid_diagnosis.h"
 #include "sim/sim_hid.h"
 
 namespace tessaro::sim {
@@ -10,11 +10,11 @@ namespace tessaro::sim {
 // The product ID the simulated device reports.
 constexpr uint16_t kSimProductId = 0x0001;
 
-class SimDiagnosis final : public info::HidDiagnosis {
+class SimDiagnosis final : public HidDiagnosis {
  public:
   explicit SimDiagnosis(SimHid& hid) : hid_(hid) {}
-  info::InterfaceFacts Describe(const HidInterface& interface) override;
-  info::OpenProblem ExplainOpenFailure(const HidInterface& interface, const info::InterfaceFacts& facts,
+  InterfaceFacts Describe(const HidInterface& interface) override;
+  OpenProblem ExplainOpenFailure(const HidInterface& interface, const InterfaceFacts& facts,
                                        uint32_t error) override;
   std::vector<std::string> HostNotes() override { return {}; }
 

@@ -7,12 +7,13 @@ set(may_include_cmdline "")
 set(may_include_transport "base")
 set(may_include_images "base")
 set(may_include_update "base;transport;images")
+# The backends and the simulator stand beside update/, on what is below;
+# the companion's commands stand on all of them.
+set(may_include_platform "base;transport;images")
+set(may_include_sim "base;transport;images")
 set(may_include_info "base;transport;images;update")
-# The backends implement the devices listing's diagnosis interface.
-set(may_include_platform "base;transport;info")
-set(may_include_sim "base;transport;info")
-set(may_include_app "base;cmdline;transport;images;update;info;platform;sim")
-set(floors base cmdline transport images update info platform sim app)
+set(may_include_app "base;cmdline;transport;images;update;platform;sim;info")
+set(floors base cmdline transport images update platform sim info app)
 
 set(failures "")
 foreach(floor IN LISTS floors)

@@ -10,8 +10,6 @@ namespace {
 
 bool IsOpenHandle(HidHandle handle) { return handle != 0 && handle != kInvalidHidHandle; }
 
-bool lastOpenFoundBusy = false;
-
 // An interface opened during the walk: closed on every way out unless it is
 // the one handed to the caller.
 class WalkHandle {
@@ -137,7 +135,6 @@ void CConnectionTLC::NoteFailure(uint32_t error) {
 uint32_t CConnectionTLC::FailureCode() { return lost_ ? lostError_ : TheHid().LastError(); }
 
 bool OpenForJob(CConnectionTLC& connection) {
-  lastOpenFoundBusy = false;
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     if (connection.Open()) {
       NoteOpened();
@@ -154,7 +151,6 @@ bool OpenForJob(CConnectionTLC& connection) {
       return true;
     }
     if (connection.busy) {
-      lastOpenFoundBusy = true;
       NoteOutcome(RunOutcome::kBusy);
       if (connection.busyHolderPid != 0) {
         LOG_ERROR("error     : controller in use by another process (pid %u), nothing sent\n",
@@ -169,7 +165,5 @@ bool OpenForJob(CConnectionTLC& connection) {
   }
   return false;
 }
-
-bool LastOpenFoundBusy() { return lastOpenFoundBusy; }
 
 }  // namespace tessaro

@@ -105,9 +105,4 @@ class CConnectionTLC {
 // false: waiting would not free it, and the other job must not be disturbed.
 bool OpenForJob(CConnectionTLC& connection);
 
-// Whether the last OpenForJob of this process gave up because another
-// process held the controller: for reports that tell "busy" apart from
-// "absent".
-bool LastOpenFoundBusy();
-
 }  // namespace tessaro

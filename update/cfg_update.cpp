@@ -73,12 +73,12 @@ int32_t DownloadCfg(CConnectionTLC& connection, const CfgImage& image) {
   SleepMs(waits::kAfterSendCmdMs);
   if (!WaitForAck(connection, sendCommand[0], reg::kConfigAccepted)) {
     LOG_ERROR("error     : send write cfg cmd failed!\n");
-    return -2;
+    return kCfgJobNoSendAck;
   }
 
   if (!image.valid || !image.data || image.length == 0) {
     LOG_ERROR("error     : No valid cfg data \n");
-    return -4;
+    return kCfgJobNoImage;
   }
   result = connection.WriteRegister(reg::kConfigAddr, image.data.get(), image.length);
   if (result < 0) {
@@ -95,10 +95,10 @@ int32_t DownloadCfg(CConnectionTLC& connection, const CfgImage& image) {
   SleepMs(waits::kAfterFinishCmdMs);
   if (!WaitForAck(connection, finishCommand[0], reg::kConfigFinished)) {
     LOG_ERROR("error     : wait write cfg finish cmd failed!\n");
-    return -3;
+    return kCfgJobNoFinishAck;
   }
   LOG_DEBUG("dbg info  : download cfg success\n");
-  return 0;
+  return kJobDone;
 }
 
 int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
@@ -110,7 +110,7 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
   CfgImage image;
   CConnectionTLC connection;
 
-  if (!OpenForJob(connection)) return -1;
+  if (!OpenForJob(connection)) return kJobNoController;
 
   // A failed read leaves zeros: version 0 with an intact head, so any file
   // from version 1 on is sent to a controller whose head cannot be read.
@@ -127,13 +127,13 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
   if (loaded < 0) {
     LOG_ERROR("error     : Failed read cfg file:%s, ret:%d\n", cfg_name != nullptr ? cfg_name : "(null)", loaded);
     NoteOutcome(RunOutcome::kRefusedFile);
-    return -2;
+    return kCfgJobFileRefused;
   }
   // Past 0xFFFF the register addresses wrap: the tail would overwrite the
   // handshake and the firmware's own registers.
   if (!CfgFitsRegisterSpace(image)) {
     NoteOutcome(RunOutcome::kRefusedFile);
-    return kCfgTooLong;
+    return kCfgJobTooLong;
   }
   NoteConfigImage(image.version);
   LOG_DEBUG("dbg info  : cfg_image Initialize success\n");
@@ -145,13 +145,13 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
 
   if (!CfgUpdateNeeded(chipVersion, image, ignoreVersion)) {
     NoteOutcome(RunOutcome::kNotNeededVersion);
-    return -6;
+    return kCfgJobNotNeeded;
   }
 
   // From the handshake on, an interrupted run would leave the controller
   // with part of a configuration.
   window.Open();
-  int32_t result = -1;
+  int32_t result = kCfgJobNoImage;  // every run makes at least one attempt
   bool succeeded = false;
   for (int32_t attempt = 0; attempt < kDownloadAttempts && !succeeded; ++attempt) {
     result = DownloadCfg(connection, image);
@@ -168,13 +168,13 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
     LogHead(head);
     if (!CfgHeadIntact(head)) {
       LOG_ERROR("error     : cfg from chip checksum error!");
-      result = -5;
+      result = kCfgJobHeadDamaged;
     } else if (head[0] != image.version) {
       LOG_ERROR(
            "error     : After config update,chip cfg version is not equal to cfg file version,chip cfg "
            "version:%d,cfg file version:%d\n",
            head[0], image.version);
-      result = -7;
+      result = kCfgJobVersionDiffers;
     } else {
       succeeded = true;
     }
@@ -185,7 +185,7 @@ int32_t UpdateCfg(const char* cfg_name, bool ignoreVersion) {
     return result;
   }
   LOG_INFO("info      : Update Cfg Success! Cfg Ver:0x%x\r\n", head[0]);
-  return 0;
+  return kJobDone;
 }
 
 }  // namespace tessaro

@@ -7,12 +7,9 @@
 #include "images/cfg_image.h"
 #include "images/fw_image.h"
 #include "transport/connection.h"
+#include "update/subfw_kinds.h"
 
 namespace tessaro {
-
-// Whether a table entry of this type is written under the --flag mask:
-// bit (type modulo 32).
-bool SubTypeSelected(uint32_t subTypeFlag, uint8_t type);
 
 enum class FwCondition { kUpdate, kOtherPid, kSameVid };
 // The firmware job's update conditions, with its lines: another PID or the
@@ -29,10 +26,8 @@ bool SubTableFits(const FwImage& image, uint32_t subTypeFlag);
 // attempt does. The table has been checked.
 bool NeededKindsSelected(const FwImage& image, uint32_t subTypeFlag);
 
-// The configuration job's refusal of a configuration that cannot fit between
-// 0x8050 and the last register address.
-constexpr int32_t kCfgTooLong = -8;
-// Whether the configuration fits the register space; logs the refusal.
+// Whether the configuration fits between 0x8050 and the last register
+// address; logs the refusal.
 bool CfgFitsRegisterSpace(const CfgImage& image);
 
 // The configuration head (version and two bytes) sums to 0 when intact.

@@ -52,8 +52,6 @@ int32_t SendModeCommand(CConnectionTLC& connection, uint8_t command) {
 
 }  // namespace
 
-bool SubTypeSelected(uint32_t subTypeFlag, uint8_t type) { return ((subTypeFlag >> (type % 32)) & 1) != 0; }
-
 // Whether the table and every entry's data lie inside the image, and every
 // selected entry's flash range fits the 24 address bits a load-flash command
 // names (past them the command's address would wrap onto the start of
@@ -182,14 +180,14 @@ int32_t RestartController(CConnectionTLC& connection) {
       connection.followAcrossRestart = true;
       LOG_DEBUG("dbg info  : reset ic successful\n");
       SleepMs(waits::kAfterRestartMs);
-      return 0;
+      return kJobDone;
     }
     LOG_ERROR("error     : Failed write restart command, ret=%d\n", result);
     SleepMs(waits::kAfterFailedRestartMs);
   }
   LOG_ERROR("error     : reset ic failed\n");
   SleepMs(waits::kAfterRestartMs);
-  return -1;
+  return kFwJobAttemptFailed;
 }
 
 }  // namespace
@@ -218,7 +216,7 @@ FwCondition CheckFwConditions(const CConnectionTLC& connection, const FwImage& i
 int32_t DownloadFw(CConnectionTLC& connection, const FwImage& image, uint32_t subTypeFlag) {
   // An image whose table runs outside it, or outside the flash, never
   // reaches the controller, not even as a switch to patch mode.
-  if (image.valid && image.data && !SubTableFits(image, subTypeFlag)) return -4;
+  if (image.valid && image.data && !SubTableFits(image, subTypeFlag)) return kFwJobTableDoesNotFit;
 
   bool written[kSubFwKindCount] = {};
   LOG_DEBUG("dbg info  : start switch\n");
@@ -228,7 +226,7 @@ int32_t DownloadFw(CConnectionTLC& connection, const FwImage& image, uint32_t su
     return result;
   }
   SleepMs(waits::kAfterSwitchMs);
-  if (!WaitForPatchMode(connection)) return -2;
+  if (!WaitForPatchMode(connection)) return kFwJobNoPatchMode;
 
   LOG_DEBUG("dbg info  : switch end\n");
   LOG_DEBUG("dbg info  : start update\n");
@@ -244,11 +242,11 @@ int32_t DownloadFw(CConnectionTLC& connection, const FwImage& image, uint32_t su
 
   if (!image.valid || !image.data) {
     LOG_ERROR("error     : No valid fw data \n");
-    return -4;
+    return kFwJobNoImage;
   }
   result = WriteSubFirmwares(connection, image, subTypeFlag, written);
   if (result < 0) return result;
-  if (!NeededKindsWritten(written)) return -1;
+  if (!NeededKindsWritten(written)) return kFwJobKindNotSelected;
   return RestartController(connection);
 }
 
@@ -261,11 +259,11 @@ int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) 
   FwImage image;
   CConnectionTLC connection;
 
-  if (!OpenForJob(connection)) return -1;
+  if (!OpenForJob(connection)) return kJobNoController;
 
   if (connection.SetBasicProperties() < 0) {
     LOG_ERROR("error     : read VERSION failed\n");
-    return -2;
+    return kFwJobUnreadable;
   }
   const uint8_t* vid = connection.vid;
   LOG_DEBUG("dbg info  : before update, read VERSION success\n");
@@ -275,7 +273,7 @@ int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) 
   if (loaded < 0) {
     LOG_ERROR("error     : Failed read firmware file:%s, ret:%d\n", fw_name != nullptr ? fw_name : "(null)", loaded);
     NoteOutcome(RunOutcome::kRefusedFile);
-    return -2;
+    return kFwJobFileRefused;
   }
   NoteFirmwareImage(image.pid, image.vid);
   LOG_DEBUG("dbg info  : fw_image Initialize success\n");
@@ -283,10 +281,10 @@ int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) 
   switch (CheckFwConditions(connection, image, ignoreVersion)) {
     case FwCondition::kOtherPid:
       NoteOutcome(RunOutcome::kNotNeededOtherPid);
-      return 0;
+      return kJobDone;
     case FwCondition::kSameVid:
       NoteOutcome(RunOutcome::kNotNeededSameVid);
-      return 0;
+      return kJobDone;
     case FwCondition::kUpdate:
       break;
   }
@@ -297,17 +295,17 @@ int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) 
   // to its update program, instead of failing every attempt half-written.
   if (!SubTableFits(image, subTypeFlag)) {
     NoteOutcome(RunOutcome::kRefusedFile);
-    return -4;
+    return kFwJobTableDoesNotFit;
   }
   if (!NeededKindsSelected(image, subTypeFlag)) {
     NoteOutcome(RunOutcome::kRefusedFile);
-    return -1;
+    return kFwJobKindNotSelected;
   }
 
   // From the switch to patch mode on, the controller must not be left
   // half-written by an interrupted run.
   window.Open();
-  int32_t result = -1;
+  int32_t result = kFwJobAttemptFailed;
   for (int32_t attempt = 0; attempt < kDownloadAttempts; ++attempt) {
     result = DownloadFw(connection, image, subTypeFlag);
     if (result >= 0) break;
@@ -323,12 +321,12 @@ int32_t UpdateFw(const char* fw_name, bool ignoreVersion, uint32_t subTypeFlag) 
   SleepMs(waits::kBeforeVersionReadBackMs);
   if (connection.SetBasicProperties() < 0) {
     LOG_ERROR("error     : after update, read VERSION failed\n");
-    return -2;
+    return kFwJobUnreadable;
   }
   LOG_DEBUG("dbg info  : after update, read VERSION success\n");
   LOG_INFO("info      : Update Firmware Success,VID after update:%02x %02x %02x %02x\n", vid[0], vid[1], vid[2],
            vid[3]);
-  return 0;
+  return kJobDone;
 }
 
 }  // namespace tessaro

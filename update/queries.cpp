@@ -8,15 +8,12 @@
 #include "base/run_record.h"
 #include "transport/connection.h"
 #include "transport/registers.h"
+#include "update/decisions.h"
 #include "update/jobs.h"
 
 namespace tessaro {
 namespace {
 
-constexpr int32_t kSensorIdFailure = 255;
-constexpr int32_t kCfgVersionFailure = 255;
-constexpr int32_t kVidFailure = -1;
-constexpr int32_t kPidFailure = -1;
 constexpr uint32_t kBeforeCfgReadSleepMs = 100;
 
 // Reads the VERSION block into the connection; logs the query's failure line.
@@ -32,8 +29,8 @@ bool ReadVersionBlock(CConnectionTLC& connection) {
 
 int32_t ReadSensorId() {
   CConnectionTLC connection;
-  if (!OpenForJob(connection)) return kSensorIdFailure;
-  if (!ReadVersionBlock(connection)) return kSensorIdFailure;
+  if (!OpenForJob(connection)) return kQueryByteUnread;
+  if (!ReadVersionBlock(connection)) return kQueryByteUnread;
   LOG_DEBUG("dbg info  : read Sensor ID success\n");
   LOG_DEBUG("dbg info  : Sensor ID:%02x\n", connection.sensorId);
   LOG_INFO("info      : Sensor ID:%02x\n", connection.sensorId);
@@ -42,31 +39,30 @@ int32_t ReadSensorId() {
 
 int32_t ReadFwVid() {
   CConnectionTLC connection;
-  if (!OpenForJob(connection)) return kVidFailure;
-  if (!ReadVersionBlock(connection)) return kVidFailure;
+  if (!OpenForJob(connection)) return kQueryUnread;
+  if (!ReadVersionBlock(connection)) return kQueryUnread;
   const uint8_t* vid = connection.vid;
   LOG_DEBUG("dbg info  : read Fw vid success\n");
   LOG_DEBUG("dbg info  : VID:%02x %02x %02x %02x\n", vid[0], vid[1], vid[2], vid[3]);
   LOG_INFO("info      : VID:%02x %02x %02x %02x\n", vid[0], vid[1], vid[2], vid[3]);
   // Byte 0 lands in the sign bit for VIDs from 0x80...: the exit code is the
   // bit pattern, negative or not.
-  const uint32_t packed = (uint32_t{vid[0]} << 24) | (uint32_t{vid[1]} << 16) | (uint32_t{vid[2]} << 8) | vid[3];
-  return static_cast<int32_t>(packed);
+  return static_cast<int32_t>(PackedVid(vid));
 }
 
 int32_t ReadFwPid() {
   CConnectionTLC connection;
-  if (!OpenForJob(connection)) return kPidFailure;
-  if (!ReadVersionBlock(connection)) return kPidFailure;
+  if (!OpenForJob(connection)) return kQueryUnread;
+  if (!ReadVersionBlock(connection)) return kQueryUnread;
   LOG_DEBUG("dbg info  : read Fw pid success\n");
   LOG_DEBUG("dbg info  : PID:%s\n", connection.pid);
   LOG_INFO("info      : PID:%s\n", connection.pid);
-  return 0;
+  return kJobDone;
 }
 
 int32_t ReadCfgVersion() {
   CConnectionTLC connection;
-  if (!OpenForJob(connection)) return kCfgVersionFailure;
+  if (!OpenForJob(connection)) return kQueryByteUnread;
 
   SleepMs(kBeforeCfgReadSleepMs);
   uint8_t head[reg::kConfigHeadBytes] = {};
@@ -78,12 +74,12 @@ int32_t ReadCfgVersion() {
   for (int32_t i = 0; i < reg::kConfigHeadBytes; ++i) {
     LOG_DEBUG("dbg info  : 0x%04x:0x%02x\n", reg::kConfigAddr + i, head[i]);
   }
-  if (static_cast<uint8_t>(head[0] + head[1] + head[2]) != 0) {
+  if (!CfgHeadIntact(head)) {
     LOG_ERROR("error     : Warning:cfg before update from chip checksum error!");
   }
   if (readResult < 0) {
     LOG_ERROR("error     : read cfg version failed\n");
-    return kCfgVersionFailure;
+    return kQueryByteUnread;
   }
   NoteConfigHead(head);
   LOG_DEBUG("dbg info  : read Fw cfg version success\n");

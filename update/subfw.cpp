@@ -82,8 +82,8 @@ int32_t LoadSubFw(CConnectionTLC& connection, uint32_t flashAddress, const uint8
     const auto command =
         MakeLoadFlashCommand(static_cast<uint16_t>(chunkLength), static_cast<uint16_t>(address >> 8), checksum);
     if (connection.WriteReport(command.data(), static_cast<int32_t>(command.size())) < 0) {
-      LOG_ERROR("error     : Failed write load flash command, ret =%d\n", -2);
-      return -2;
+      LOG_ERROR("error     : Failed write load flash command, ret =%d\n", kFwJobLoadFlashFailed);
+      return kFwJobLoadFlashFailed;
     }
 
     SleepMs(waits::kAfterLoadFlashMs);
@@ -104,12 +104,12 @@ int32_t LoadSubFw(CConnectionTLC& connection, uint32_t flashAddress, const uint8
 
     LOG_DEBUG("dbg info  : Read back 0x5096(0x%x) != 0xAA\n", lastValue);
     DumpFlashDebugBlock(connection);
-    if (reloads >= kMaxReloads) return -1;
+    if (reloads >= kMaxReloads) return kFwJobAttemptFailed;
     ++reloads;
     LOG_DEBUG("dbg info  : Reload(%d) subFW:addr:0x%x\n", static_cast<int32_t>(reloads), address);
   }
   LOG_INFO("info      : \n");
-  return 0;
+  return kJobDone;
 }
 
 }  // namespace tessaro

@@ -14,11 +14,16 @@ struct SubFwKindInfo {
   // without a working firmware; they make the default mask.
   bool needed;
   const char* flagName;  // as the --flag help text names it
+  const char* name;      // as tessaro-info's table listing names it
 };
 
 // In the order the help text lists them.
 constexpr SubFwKindInfo kSubFwKinds[kSubFwKindCount] = {
-    {2, true, "KV30"}, {11, true, "Q5"}, {6, true, "short"}, {5, false, "smallsys"}, {14, false, "bootcode"}};
+    {2, true, "KV30", "KV30"},
+    {11, true, "Q5", "Q5"},
+    {6, true, "short", "short test code"},
+    {5, false, "smallsys", "small sys"},
+    {14, false, "bootcode", "boot code"}};
 
 constexpr uint32_t DefaultSubFwMask() {
   uint32_t mask = 0;
@@ -30,6 +35,10 @@ constexpr uint32_t DefaultSubFwMask() {
 
 // 0x844: KV30, Q5 and the short test code.
 constexpr uint32_t kDefaultSubFwMask = DefaultSubFwMask();
+
+// Whether a table entry of this type is written under the --flag mask:
+// bit (type modulo 32).
+constexpr bool SubTypeSelected(uint32_t subTypeFlag, uint8_t type) { return ((subTypeFlag >> (type % 32)) & 1) != 0; }
 
 // The kind of a table entry's type; -1 for a type without a name.
 constexpr int SubFwKindOfType(uint8_t type) {

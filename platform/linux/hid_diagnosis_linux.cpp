@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/hex.h"
 #include "platform/hid_diagnosis_system.h"
 #include "transport/connection.h"
 #include "transport/report_descriptor.h"
@@ -42,11 +43,7 @@ bool ReadText(const std::string& path, std::string& text, size_t limitBytes = 64
   return true;
 }
 
-std::string Hex4(uint32_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(value & 0xFFFF));
-  return text;
-}
+std::string Hex4(uint32_t value) { return HexNumber(value & 0xFFFF, 4); }
 
 std::string BusName(uint32_t bus) {
   switch (bus) {
@@ -153,8 +150,8 @@ bool KernelOlderThan511(const std::string& release) {
 HidrawDiagnosis::HidrawDiagnosis(std::string sysfsRoot, std::string rootFs)
     : sysfsRoot_(std::move(sysfsRoot)), rootFs_(std::move(rootFs)) {}
 
-info::InterfaceFacts HidrawDiagnosis::Describe(const HidInterface& interface) {
-  info::InterfaceFacts facts;
+InterfaceFacts HidrawDiagnosis::Describe(const HidInterface& interface) {
+  InterfaceFacts facts;
   const std::string dir = sysfsRoot_ + "/class/hidraw/" + NodeOf(interface) + "/device";
   std::string uevent;
   if (ReadText(dir + "/uevent", uevent)) {
@@ -207,9 +204,9 @@ bool HidrawDiagnosis::RuleInstalled(uint16_t vendorId) const {
   return false;
 }
 
-info::OpenProblem HidrawDiagnosis::ExplainOpenFailure(const HidInterface& interface, const info::InterfaceFacts& facts,
+OpenProblem HidrawDiagnosis::ExplainOpenFailure(const HidInterface& interface, const InterfaceFacts& facts,
                                                       uint32_t error) {
-  info::OpenProblem problem;
+  OpenProblem problem;
   problem.error = ErrnoText(error);
   const std::string node = DevPathOf(interface);
   const bool ours = facts.haveIds && facts.vendorId == kVendorId;
@@ -268,6 +265,6 @@ std::vector<std::string> HidrawDiagnosis::HostNotes() {
   return notes;
 }
 
-std::unique_ptr<info::HidDiagnosis> MakeSystemHidDiagnosis() { return std::make_unique<HidrawDiagnosis>(); }
+std::unique_ptr<HidDiagnosis> MakeSystemHidDiagnosis() { return std::make_unique<HidrawDiagnosis>(); }
 
 }  // namespace tessaro

@@ -6,18 +6,18 @@
 #include <string>
 #include <vector>
 
-#include "info/hid_diagnosis.h"
+#include "base/hid_diagnosis.h"
 
 namespace tessaro {
 
-class HidrawDiagnosis final : public info::HidDiagnosis {
+class HidrawDiagnosis final : public HidDiagnosis {
  public:
   // The roots of the kernel's views and of the udev rule folders; tests
   // point them at trees of their own.
   explicit HidrawDiagnosis(std::string sysfsRoot = "/sys", std::string rootFs = "");
 
-  info::InterfaceFacts Describe(const HidInterface& interface) override;
-  info::OpenProblem ExplainOpenFailure(const HidInterface& interface, const info::InterfaceFacts& facts,
+  InterfaceFacts Describe(const HidInterface& interface) override;
+  OpenProblem ExplainOpenFailure(const HidInterface& interface, const InterfaceFacts& facts,
                                        uint32_t error) override;
   std::vector<std::string> HostNotes() override;
 

@@ -6,6 +6,7 @@
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/sha.h>
 
+#include "base/hex.h"
 #include "base/sha256.h"
 
 namespace tessaro {
@@ -18,14 +19,7 @@ std::string Sha256Hex(const uint8_t* data, size_t lengthBytes) {
       SHA256_Final(digest, &context) != 1) {
     return {};
   }
-  static const char kHex[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(2 * SHA256_DIGEST_LENGTH);
-  for (const unsigned char byte : digest) {
-    hex += kHex[byte >> 4];
-    hex += kHex[byte & 0x0F];
-  }
-  return hex;
+  return HexBytes(digest, SHA256_DIGEST_LENGTH);
 }
 
 }  // namespace tessaro

@@ -5,7 +5,7 @@
 // error in words. Every Win32 call goes through the table of win32_api.h.
 // The seam's headers come
 // before <windows.h>, whose `interface` macro would break them.
-#include "info/hid_diagnosis.h"
+#include "base/hid_diagnosis.h"
 #include "platform/hid_diagnosis_system.h"
 
 #include <windows.h>
@@ -100,10 +100,10 @@ std::string BusOfInterface(const std::wstring& path) {
   return "unknown";
 }
 
-class Win32Diagnosis final : public info::HidDiagnosis {
+class Win32Diagnosis final : public HidDiagnosis {
  public:
-  info::InterfaceFacts Describe(const HidInterface& target) override {
-    info::InterfaceFacts facts;
+  InterfaceFacts Describe(const HidInterface& target) override {
+    InterfaceFacts facts;
     facts.bus = BusOfInterface(target.path);
     const QueryHandle handle(target.path);
     if (!handle.ok()) return facts;
@@ -130,9 +130,9 @@ class Win32Diagnosis final : public info::HidDiagnosis {
     return facts;
   }
 
-  info::OpenProblem ExplainOpenFailure(const HidInterface&, const info::InterfaceFacts& facts,
+  OpenProblem ExplainOpenFailure(const HidInterface&, const InterfaceFacts& facts,
                                        uint32_t error) override {
-    info::OpenProblem problem;
+    OpenProblem problem;
     problem.error = "error " + std::to_string(error) + " (" + Message(error) + ")";
     const char* role = facts.haveUsages ? SystemRoleOfCollection(facts.usagePage, facts.usage) : nullptr;
     if (SystemHoldsCollection(role, error)) {
@@ -168,6 +168,6 @@ class Win32Diagnosis final : public info::HidDiagnosis {
 
 }  // namespace
 
-std::unique_ptr<info::HidDiagnosis> MakeSystemHidDiagnosis() { return std::make_unique<Win32Diagnosis>(); }
+std::unique_ptr<HidDiagnosis> MakeSystemHidDiagnosis() { return std::make_unique<Win32Diagnosis>(); }
 
 }  // namespace tessaro

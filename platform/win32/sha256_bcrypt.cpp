@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "base/hex.h"
 #include "base/sha256.h"
 
 namespace tessaro {
@@ -47,14 +48,7 @@ std::string Sha256Hex(const uint8_t* data, size_t lengthBytes) {
   UCHAR digest[kDigestBytes];
   Sha256Hash hash;
   if (!hash.Digest(data, lengthBytes, digest)) return {};
-  static const char kHex[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(2 * kDigestBytes);
-  for (UCHAR byte : digest) {
-    hex += kHex[byte >> 4];
-    hex += kHex[byte & 0x0F];
-  }
-  return hex;
+  return HexBytes(digest, kDigestBytes);
 }
 
 }  // namespace tessaro

@@ -292,7 +292,7 @@ TEST(HidrawDiagnosis, DescribesEachCollectionWithoutOpeningIt) {
   } cases[] = {{0, true, 0x000D, 0x0004}, {1, true, 0xFFF0, 0x0001}, {2, false, 0, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.collection);
-    const info::InterfaceFacts facts = diagnosis.Describe(HidInterface{tree.DevPath("hidraw0"), c.collection});
+    const InterfaceFacts facts = diagnosis.Describe(HidInterface{tree.DevPath("hidraw0"), c.collection});
     EXPECT_EQ(facts.bus, "I2C");
     EXPECT_TRUE(facts.haveIds);
     EXPECT_EQ(facts.vendorId, kVendorId);
@@ -320,7 +320,7 @@ TEST(HidrawDiagnosis, NamesTheFixOfAnOpenError) {
                 kVendorId);
   fs::create_directories(rules);
   WriteFileBytes(rules + "/70-tessaro.rules", rule);
-  const info::OpenProblem notApplied = explain("hidraw0", EACCES);
+  const OpenProblem notApplied = explain("hidraw0", EACCES);
   EXPECT_EQ(notApplied.error, "errno 13 (Permission denied)");
   EXPECT_NE(notApplied.hint.find("-rw-------, group "), std::string::npos) << notApplied.hint;
   EXPECT_NE(notApplied.hint.find("not applied to this node"), std::string::npos) << notApplied.hint;
@@ -358,7 +358,6 @@ TEST(HidrawBackend, ControllerLockedElsewhereIsBusyAndNamesTheHolder) {
     CConnectionTLC connection;
     EXPECT_FALSE(OpenForJob(connection));
     EXPECT_TRUE(connection.busy);
-    EXPECT_TRUE(LastOpenFoundBusy());
     EXPECT_EQ(log.text(), "error     : controller in use by another process (pid " + std::to_string(getpid()) +
                               "), nothing sent\n");
     EXPECT_EQ(clock.totalSleptMs, 0u) << "waiting would not free it";
@@ -367,7 +366,7 @@ TEST(HidrawBackend, ControllerLockedElsewhereIsBusyAndNamesTheHolder) {
     ::close(other);
     log.clear();
     EXPECT_TRUE(OpenForJob(connection));
-    EXPECT_FALSE(LastOpenFoundBusy());
+    EXPECT_FALSE(connection.busy);
     // Held now, and exclusively: another open of the node is refused even
     // a shared lock, which a shared claim would let it have.
     const int third = ::open((tree.dev() + "/hidraw3").c_str(), O_RDWR | O_CLOEXEC);

@@ -210,13 +210,13 @@ TEST(Win32ScriptedTest, DiagnosisNamesWhatTheSystemHoldsAndTheBus) {
                         Case{&orphan, "unknown", false}}) {
     SCOPED_TRACE(std::string(c.collection->path.begin(), c.collection->path.end()));
     const HidInterface target{c.collection->path, 0};
-    const info::InterfaceFacts facts = diagnosis->Describe(target);
+    const InterfaceFacts facts = diagnosis->Describe(target);
     EXPECT_EQ(facts.bus, c.bus);
     ASSERT_TRUE(facts.haveUsages);
     EXPECT_EQ(facts.usagePage, c.collection->usagePage);
     EXPECT_TRUE(facts.haveReportLengths);
     EXPECT_EQ(facts.inputReportBytes, 65);
-    const info::OpenProblem problem =
+    const OpenProblem problem =
         diagnosis->ExplainOpenFailure(target, facts, c.collection->openError ? c.collection->openError : 5);
     EXPECT_EQ(problem.systemHeld, c.systemHeld) << problem.hint;
   }

@@ -1,15 +1,17 @@
 #pragma once
-// What the devices listing needs of a HID backend beyond the HID seam: the
-// facts the platform tells about an interface without opening it, and an
-// open error in words with its likely cause and fix. One implementation per
-// backend (platform/linux, platform/win32, sim/).
+// The diagnosis seam: what tessaro-info's devices listing needs of a HID
+// backend beyond the HID seam: the facts the platform tells about an
+// interface without opening it, and an open error in words with its likely
+// cause and fix. One implementation per backend (platform/linux,
+// platform/win32, sim/); it sits on the ground floor with the other seams so
+// that the backends need not reach up to the companion's floor.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "base/hid.h"
 
-namespace tessaro::info {
+namespace tessaro {
 
 struct InterfaceFacts {
   std::string bus;  // "I2C", "USB", "Bluetooth", "virtual", "unknown", or "" when not asked
@@ -45,4 +47,4 @@ class HidDiagnosis {
   virtual std::vector<std::string> HostNotes() = 0;
 };
 
-}  // namespace tessaro::info
+}  // namespace tessaro
