@@ -144,6 +144,7 @@ void FinishLogFile() {
   if (!writeFailed) (void)files.Append(logFile, "\n", 1);
   files.Close(logFile);
   logFile = kInvalidFileHandle;
+  writeFailed = false;
 }
 
 }  // namespace tessaro

@@ -27,9 +27,23 @@ Handle OpenEmptied(const std::string& path, std::string& reason) {
     return kNoHandle;
   }
   const std::wstring wide = Wide(path);
-  const HANDLE file = wide.empty() ? INVALID_HANDLE_VALUE
-                                   : CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                                 nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (wide.empty()) {
+    reason = ErrorText(GetLastError());
+    return kNoHandle;
+  }
+  // Emptied through one handle, then appended to through another, shared
+  // with other runs: the lines of a run that writes after this one's open
+  // land after this run's, not over them.
+  constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const HANDLE emptied = CreateFileW(wide.c_str(), GENERIC_WRITE, kShare, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                     nullptr);
+  if (emptied == INVALID_HANDLE_VALUE) {
+    reason = ErrorText(GetLastError());
+    return kNoHandle;
+  }
+  CloseHandle(emptied);
+  const HANDLE file = CreateFileW(wide.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, kShare, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     reason = ErrorText(GetLastError());
     return kNoHandle;

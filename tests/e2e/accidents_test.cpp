@@ -415,7 +415,10 @@ TEST(Accidents, NativeAndWindowsSimulatorsExcludeEachOther) {
   if (!IsWindowsBuild() || !HasNativeBuild()) GTEST_SKIP() << "needs a Windows build and a native one";
   for (const bool nativeHolds : {true, false}) {
     SCOPED_TRACE(nativeHolds ? "the native simulator holds" : "the .exe holds");
-    const RunResult folder = Folder({SampleFirmware(), {kStateFile, "{\"virtualTime\": false}\n"}});
+    // Real time, stretched by refused flash acknowledgements to about 5 s,
+    // long enough for Wine to start the other.
+    const RunResult folder =
+        Folder({SampleFirmware(), {kStateFile, "{\"virtualTime\": false, \"faults\": {\"refuse\": {\"flash\": 10}}}\n"}});
     const std::vector<std::string> job = {"-f", "--file", "fw.bin"};
     StartedRun holder = nativeHolds ? StartNative(folder, job) : Start(folder, job);
     // Held from the first report on; "sleep 250" comes well inside the update.
