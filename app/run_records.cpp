@@ -2,7 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -125,14 +127,25 @@ std::string NewFileName(const std::string& path) {
   return path + suffix + ".new";
 }
 
-// Written whole to a new file, then moved over PATH in one step.
-bool WriteAtomically(const std::string& path, const std::string& text) {
+// Written whole to a new file, then moved over PATH in one step; a reader
+// (a FIFO at PATH among them) never holds the run. False with the reason.
+bool WriteAtomically(const std::string& path, const std::string& text, std::string& reason) {
   const std::string newFile = NewFileName(path);
+  errno = 0;
   std::FILE* file = std::fopen(newFile.c_str(), "wb");
-  if (file == nullptr) return false;
-  bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  written = std::fclose(file) == 0 && written;
+  if (file == nullptr) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
+  int error = written ? 0 : errno;
+  if (std::fclose(file) != 0 && written) {
+    written = false;
+    error = errno;
+  }
   if (written && MoveFileOver(newFile.c_str(), path.c_str())) return true;
+  if (written) error = errno;
+  reason = error != 0 ? std::strerror(error) : "cannot be moved into place";
   std::remove(newFile.c_str());
   return false;
 }
@@ -253,8 +266,9 @@ void RunRecords::Write() {
   if (resultPath_.empty()) return;
   summary_.durationMs =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_).count();
-  if (!WriteAtomically(resultPath_, ResultJson(summary_))) {
-    std::fprintf(stderr, "%s: cannot be written\n", resultPath_.c_str());
+  std::string reason;
+  if (!WriteAtomically(resultPath_, ResultJson(summary_), reason)) {
+    std::fprintf(stderr, "%s: cannot be written (%s)\n", resultPath_.c_str(), reason.c_str());
   }
 }
 

@@ -24,7 +24,8 @@ class FileSystem {
   virtual bool Delete(const char* name) = 0;
   // Opens a log for appending, creating it when missing, without ever
   // waiting: a FIFO without a reader cannot be opened (with one, the log
-  // streams to it), and on Windows only a disk file can.
+  // streams to it, and a write its reader has no room for fails at once with
+  // a code that output::WouldWait knows), and on Windows only a disk file can.
   virtual bool OpenForAppend(const char* name, FileHandle& out) = 0;
   // Appends the bytes with one write, so that the lines of processes
   // appending to one file at the same time never mix. Text mode: on

@@ -8,6 +8,7 @@
 
 #include "base/clock.h"
 #include "base/file.h"
+#include "base/output_file.h"
 #include "base/run_record.h"
 
 namespace tessaro {
@@ -21,6 +22,32 @@ namespace {
 
 char messageBuffer[kLogMessageBufferBytes];
 bool appendFailureReported = false;
+// A write that failed (full disk, a size limit) ends the file's part of the
+// run; lines that a FIFO's reader had no room for are only counted.
+bool writeFailed = false;
+uint64_t droppedLines = 0;
+
+std::string Timestamp() {
+  const UtcTime now = TheClock().NowUtc();
+  char timestamp[28];
+  std::snprintf(timestamp, sizeof timestamp, "%04d-%02d-%02d %02d:%02d:%02d:%03d -> ", now.year, now.month,
+                now.day, now.hour, now.minute, now.second, now.millisecond);
+  return timestamp;
+}
+
+// The console has every line; the log file must never make the job wait.
+void AppendToLogFile(const std::string& line) {
+  FileSystem& files = TheFileSystem();
+  if (files.Append(logFile, line.data(), static_cast<uint32_t>(line.size()))) return;
+  const uint32_t error = files.LastError();
+  if (output::WouldWait(error)) {
+    ++droppedLines;
+    return;
+  }
+  writeFailed = true;
+  std::fprintf(stderr, "warning: cannot write the log file %s (%s); the log goes to the console only\n", kLogFileName,
+               output::ErrorText(error).c_str());
+}
 
 // Runs once per process, at the first line: an oversized log from earlier
 // runs is removed so that the file cannot grow without bound.
@@ -81,10 +108,7 @@ void WriteLogLine(const char* text) {
   std::fflush(stdout);
   NoteMessage(text);
 
-  const UtcTime now = TheClock().NowUtc();
-  char timestamp[28];
-  std::snprintf(timestamp, sizeof timestamp, "%04d-%02d-%02d %02d:%02d:%02d:%03d -> ", now.year, now.month,
-                now.day, now.hour, now.minute, now.second, now.millisecond);
+  const std::string timestamp = Timestamp();
 
   if (!logSizeRuleRun) ApplySizeRule();
   FileSystem& files = TheFileSystem();
@@ -100,18 +124,27 @@ void WriteLogLine(const char* text) {
       return;
     }
   }
-  std::string line = timestamp;
-  line += text;
-  // A line that cannot be written is lost to the file only: the console has it.
-  (void)files.Append(logFile, line.data(), static_cast<uint32_t>(line.size()));
+  if (writeFailed) return;
+  AppendToLogFile(timestamp + text);
 }
 
 void FinishLogFile() {
   if (logFile == kInvalidFileHandle) return;
   FileSystem& files = TheFileSystem();
-  (void)files.Append(logFile, "\n", 1);
+  if (droppedLines != 0) {
+    char note[200];
+    std::snprintf(note, sizeof note, "warning: %llu lines were not written to the log file %s: its reader did not keep up\n",
+                  static_cast<unsigned long long>(droppedLines), kLogFileName);
+    std::fputs(note, stderr);
+    // Where the reader has caught up, the log says it too.
+    const std::string line = Timestamp() + note;
+    (void)files.Append(logFile, line.data(), static_cast<uint32_t>(line.size()));
+    droppedLines = 0;
+  }
+  if (!writeFailed) (void)files.Append(logFile, "\n", 1);
   files.Close(logFile);
   logFile = kInvalidFileHandle;
+  writeFailed = false;
 }
 
 }  // namespace tessaro

@@ -1,6 +1,10 @@
 #include "base/trace.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include "base/hex.h"
+#include "base/output_file.h"
 
 namespace tessaro::trace {
 namespace {
@@ -67,33 +71,63 @@ std::string InFailed() { return "in-failed"; }
 std::string Sleep(uint32_t sleepMs) { return "sleep " + std::to_string(sleepMs); }
 
 File::~File() {
-  if (file_ != nullptr) std::fclose(file_);
+  if (file_ == output::kNoHandle) return;
+  Flush();
+  output::Close(file_);
+  if (dropped_ != 0) {
+    std::fprintf(stderr, "%s: %llu lines dropped, its reader did not keep up\n", shownName_.c_str(),
+                 static_cast<unsigned long long>(dropped_));
+  }
 }
 
 void File::Open() {
-  if (failed_ || file_ != nullptr) return;
-  // Binary: LF line ends on every platform.
-  std::FILE* emptied = std::fopen(path_.c_str(), "wb");
-  if (emptied == nullptr || std::fclose(emptied) != 0) return Fail();
-  file_ = std::fopen(path_.c_str(), "ab");
-  if (file_ == nullptr) return Fail();
-  std::setvbuf(file_, nullptr, _IOFBF, kBufferBytes);
+  if (failed_ || file_ != output::kNoHandle) return;
+  std::string reason;
+  file_ = output::OpenEmptied(path_, reason);
+  if (file_ == output::kNoHandle) Fail(reason);
 }
 
 void File::Write(const std::string& line) {
   Open();
   if (failed_) return;
-  const bool written = std::fwrite(line.data(), 1, line.size(), file_) == line.size() && std::fputc('\n', file_) != EOF;
-  if (!written || (!IsWriteReportWithMoreToCome(line) && std::fflush(file_) != 0)) Fail();
+  pending_ += line;
+  pending_ += '\n';
+  if (!IsWriteReportWithMoreToCome(line) || pending_.size() >= kBufferBytes) Flush();
 }
 
 void File::Flush() {
-  if (file_ != nullptr) std::fflush(file_);
+  if (failed_ || file_ == output::kNoHandle) return;
+  // In pieces of whole lines that a FIFO takes whole or not at all, so that
+  // a reader that falls behind loses lines, never parts of one.
+  size_t from = 0;
+  while (from < pending_.size()) {
+    size_t to = pending_.size();
+    if (to - from > output::kWholeWriteBytes) {
+      to = pending_.rfind('\n', from + output::kWholeWriteBytes - 1) + 1;
+      if (to <= from) to = pending_.find('\n', from) + 1;  // a line longer than a piece
+    }
+    std::string reason;
+    switch (output::Write(file_, pending_.data() + from, to - from, reason)) {
+      case output::Written::kWhole:
+        break;
+      case output::Written::kWouldWait:
+        dropped_ += static_cast<uint64_t>(std::count(pending_.begin() + static_cast<std::ptrdiff_t>(from),
+                                                     pending_.begin() + static_cast<std::ptrdiff_t>(to), '\n'));
+        break;
+      case output::Written::kFailed:
+        pending_.clear();
+        return Fail(reason);
+    }
+    from = to;
+  }
+  pending_.clear();
 }
 
-void File::Fail() {
+void File::Fail(const std::string& reason) {
   failed_ = true;
-  std::fprintf(stderr, "%s: cannot be written\n", shownName_.c_str());
+  if (file_ != output::kNoHandle) output::Close(file_);
+  file_ = output::kNoHandle;
+  std::fprintf(stderr, "%s: cannot be written (%s)\n", shownName_.c_str(), reason.c_str());
 }
 
 }  // namespace tessaro::trace

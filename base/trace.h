@@ -5,7 +5,6 @@
 // by line.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 namespace tessaro::trace {
@@ -31,9 +30,13 @@ std::string Sleep(uint32_t sleepMs);
 // with more to come: a 4096-byte write is 75 reports, and a system call for
 // each would cost more than all the tool's own work. So the file is whole
 // whenever no write is under way, and a run that ends abruptly loses at most
-// the reports of the write it was in the middle of. A file that cannot be
-// written is reported once on standard error ("NAME: cannot be written", NAME
-// being the path unless another is given) and then left alone.
+// the reports of the write it was in the middle of.
+// The file never makes the run wait: lines that a FIFO's reader has no room
+// for are dropped, and their number is said on standard error when the file
+// is closed ("NAME: N lines dropped, its reader did not keep up"). A file
+// that cannot be opened or written is reported once on standard error
+// ("NAME: cannot be written (REASON)", NAME being the path unless another is
+// given) and then left alone.
 class File {
  public:
   explicit File(std::string path) : path_(std::move(path)), shownName_(path_) {}
@@ -50,11 +53,13 @@ class File {
   void Flush();
 
  private:
-  void Fail();
+  void Fail(const std::string& reason);
 
   std::string path_;
   std::string shownName_;
-  std::FILE* file_ = nullptr;
+  std::intptr_t file_ = -1;
+  std::string pending_;
+  uint64_t dropped_ = 0;
   bool failed_ = false;
 };
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <stdexcept>
 
 namespace tessaro {
@@ -57,7 +58,8 @@ class SimBackends {
 // Runs a simulated program's body: a state file that cannot be taken, or a
 // controller whose state was not kept, ends the run with the simulator's own
 // code, since a job that ended well over a state that was not saved has not
-// done what it says.
+// done what it says. So does a controller model that finds no memory (its
+// flash alone takes up to 16 MiB): the files hold the last event saved.
 template <typename Body>
 int32_t RunSimulated(SimBackends& sim, Body body) {
   int32_t result = 0;
@@ -66,6 +68,10 @@ int32_t RunSimulated(SimBackends& sim, Body body) {
   } catch (const sim::StateFileError& error) {
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", error.what());
+    return sim::kStateFileErrorExitCode;
+  } catch (const std::bad_alloc&) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "tessaro-sim: out of memory, the simulated controller cannot be kept\n");
     return sim::kStateFileErrorExitCode;
   }
   if (!sim.Finish()) return sim::kStateFileErrorExitCode;

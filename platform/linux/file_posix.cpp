@@ -69,20 +69,19 @@ bool PosixFileSystem::OpenForAppend(const char* name, FileHandle& out) {
     errno = EINVAL;
     return false;
   }
-  // O_NONBLOCK only for the open: a FIFO without a reader fails at once
-  // (ENXIO) instead of holding the job, and the controller, until one comes.
+  // O_NONBLOCK for the open and every write: a FIFO without a reader fails
+  // at once (ENXIO), and a line its reader has no room for fails with
+  // EAGAIN, instead of holding the job, and the controller, until it reads.
   const int fd = ::open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) return false;
-  // Once open, writes wait as usual, so that a slow reader loses nothing.
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   out = fd;
   return true;
 }
 
 bool PosixFileSystem::Append(FileHandle file, const char* bytes, uint32_t lengthBytes) {
   // O_APPEND puts one write at the end as a whole; the loop only continues
-  // what a pipe or a signal cut short.
+  // what a signal cut short. A line (at most PIPE_BUF bytes) reaches a FIFO
+  // whole or, with EAGAIN, not at all.
   uint32_t done = 0;
   while (done < lengthBytes) {
     const ssize_t wrote = ::write(static_cast<int>(file), bytes + done, lengthBytes - done);

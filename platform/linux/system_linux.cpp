@@ -1,3 +1,7 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
@@ -27,10 +31,33 @@ SystemBackends::SystemBackends() {
   // left in its update program and its handle open: writes to it just fail.
   // Not restored at the end: the streams are flushed after main returns.
   std::signal(SIGPIPE, SIG_IGN);
+  // Likewise a file size limit (`ulimit -f`) that the log or the trace
+  // crosses: the write fails and is reported, the job goes on.
+  std::signal(SIGXFSZ, SIG_IGN);
   impl_ = std::make_unique<Impl>();
 }
 
 SystemBackends::~SystemBackends() = default;
+
+void OpenStandardStreams() {
+  for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) {
+    if (::fcntl(stream, F_GETFD) != -1 || errno != EBADF) continue;
+    // open returns the lowest free number, which is this stream's.
+    int fd = ::open("/dev/null", stream == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (fd < 0) {
+      // No /dev/null (a bare chroot): a pipe reads as empty and, with its
+      // other end closed, takes no writes.
+      int ends[2] = {-1, -1};
+      if (::pipe(ends) != 0) ::_exit(127);
+      fd = stream == STDIN_FILENO ? ends[0] : ends[1];
+      ::close(stream == STDIN_FILENO ? ends[1] : ends[0]);
+    }
+    if (fd != stream) {
+      if (::dup2(fd, stream) != stream) ::_exit(127);
+      ::close(fd);
+    }
+  }
+}
 
 // rename(2) replaces the target atomically.
 bool MoveFileOver(const char* from, const char* to) { return std::rename(from, to) == 0; }

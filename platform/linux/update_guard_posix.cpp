@@ -20,7 +20,17 @@ void HoldOff(int) {
   errno = savedErrno;
 }
 
+std::vector<int> HeldSignals() {
+  std::vector<int> held = {SIGINT,  SIGTERM,   SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
+                           SIGVTALRM, SIGPROF, SIGXCPU, SIGIO,   SIGPWR,  SIGSTKFLT};
+  // Not constants: the C library keeps the first few for itself.
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) held.push_back(signal);
+  return held;
+}
+
 }  // namespace
+
+PosixUpdateGuard::PosixUpdateGuard() : signals_(HeldSignals()), previous_(signals_.size()) {}
 
 PosixUpdateGuard::~PosixUpdateGuard() { End(); }
 
@@ -29,17 +39,17 @@ void PosixUpdateGuard::Begin() {
   struct sigaction holdOff {};
   holdOff.sa_handler = HoldOff;
   sigemptyset(&holdOff.sa_mask);
-  for (int signal : kSignals) sigaddset(&holdOff.sa_mask, signal);
+  for (int signal : signals_) sigaddset(&holdOff.sa_mask, signal);
   // The job's own calls (reports, sleeps, log writes) resume after the
   // notice instead of failing with EINTR.
   holdOff.sa_flags = SA_RESTART;
-  for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &holdOff, &previous_[i]);
+  for (size_t i = 0; i < signals_.size(); ++i) sigaction(signals_[i], &holdOff, &previous_[i]);
   active_ = true;
 }
 
 void PosixUpdateGuard::End() {
   if (!active_) return;
-  for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &previous_[i], nullptr);
+  for (size_t i = 0; i < signals_.size(); ++i) sigaction(signals_[i], &previous_[i], nullptr);
   active_ = false;
 }
 

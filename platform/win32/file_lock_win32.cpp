@@ -7,7 +7,9 @@ namespace {
 
 // Windows locks byte ranges, and a locked range refuses every other handle's
 // reads and writes, this process's included. One byte far past any flash
-// file's end is locked, so the file's own bytes stay free.
+// file's end is locked, so the file's own bytes stay free. The native build
+// locks the same byte, which Wine turns into a POSIX lock, so a native run
+// and one of the .exe under Wine keep each other out of one folder.
 constexpr DWORD kLockOffsetHigh = 0;
 constexpr DWORD kLockOffsetLow = 0x40000000;
 

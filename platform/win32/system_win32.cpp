@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 namespace tessaro {
 
 struct SystemBackends::Impl {
@@ -25,6 +27,23 @@ struct SystemBackends::Impl {
 SystemBackends::SystemBackends() : impl_(std::make_unique<Impl>()) {}
 
 SystemBackends::~SystemBackends() = default;
+
+void OpenStandardStreams() {
+  struct Stream {
+    DWORD id;
+    FILE* file;
+    const char* mode;
+  };
+  for (const Stream& stream : {Stream{STD_INPUT_HANDLE, stdin, "r"}, Stream{STD_OUTPUT_HANDLE, stdout, "w"},
+                               Stream{STD_ERROR_HANDLE, stderr, "w"}}) {
+    const HANDLE handle = GetStdHandle(stream.id);
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) continue;
+    // The C library's descriptor of a missing handle stays unused, so no file
+    // the program opens can become it; pointed at NUL, its writes go nowhere
+    // and reads find the end at once.
+    if (std::freopen("NUL", stream.mode, stream.file) == nullptr) std::clearerr(stream.file);
+  }
+}
 
 // The C library's rename refuses an existing target on Windows. A reader
 // that has the target open without sharing its deletion (a script reading

@@ -6,8 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <clocale>
 #include <csignal>
+#include <cstring>
 #include <regex>
 #include <string>
 #include <thread>
@@ -159,12 +165,13 @@ TEST(Accidents, PropertyWordsIgnoreTheLocalesCaseRules) {
 }
 
 // SIGINT, SIGTERM and SIGHUP (a dropped SSH session) at several points of a
-// real-time update (about 2.3 s of real sleeps): the update goes on to its
-// end, with the restart command, the whole log, its own exit code, and one
-// notice on standard error. Outside an update a signal ends the run at once,
-// never with 0. Under Wine a SIGINT reaches the program as Ctrl+C; Wine's
-// start-up takes a while, so only a signal well inside the update is sent
-// there.
+// real-time update (about 2.3 s of real sleeps), and every other signal that
+// would end the process: the update goes on to its end, with the restart
+// command, the whole log, its own exit code, and one notice on standard
+// error. Outside an update a signal ends the run at once, never with 0. The
+// moments count from the wait after the first changing report ("sleep 250";
+// "sleep 100" in a configuration update), so that a slow start on a loaded
+// machine cannot move them. Under Wine a SIGINT reaches the program as Ctrl+C.
 TEST(Accidents, SignalsDuringAnUpdateLetItEnd) {
   const std::string notice =
       TextMode("tessaro: signal received, the update goes on so that the controller is not left half-written\n");
@@ -175,16 +182,27 @@ TEST(Accidents, SignalsDuringAnUpdateLetItEnd) {
     std::vector<TimedSignal> signals;
     bool underWine;
     std::string state = "{}\n";
+    std::string signalsAfter = "sleep 250";
   };
   const std::vector<Case> all = {
-      {"SIGINT while writing KV30", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{600, SIGINT}}, false},
-      {"SIGTERM while writing Q5", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{1100, SIGTERM}}, false},
-      {"SIGHUP before the VERSION read", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{1900, SIGHUP}}, false},
-      {"all three", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{700, SIGHUP}, {900, SIGINT}, {1100, SIGTERM}}, false},
+      {"SIGINT while writing KV30", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{450, SIGINT}}, false},
+      {"SIGTERM while writing Q5", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{950, SIGTERM}}, false},
+      {"SIGHUP before the VERSION read", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{1750, SIGHUP}}, false},
+      {"all three", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{550, SIGHUP}, {750, SIGINT}, {950, SIGTERM}}, false},
+      // Ctrl+\, the user's, the timers', a CPU limit's and the real-time
+      // signals would end the process too; a closed console's and a file
+      // size limit's are ignored all run.
+      {"every other signal that ends a process",
+       {"-f", "--file", "fw.bin"},
+       SampleFirmware(),
+       {{100, SIGQUIT}, {160, SIGUSR1}, {220, SIGUSR2}, {280, SIGALRM}, {340, SIGVTALRM}, {400, SIGPROF},
+        {460, SIGXCPU}, {520, SIGIO}, {580, SIGPWR}, {640, SIGSTKFLT}, {700, SIGRTMIN}, {760, SIGRTMAX},
+        {820, SIGPIPE}, {880, SIGXFSZ}},
+       false},
       // Two refused attempts make the configuration update last about 1.3 s.
-      {"SIGINT in a configuration update", {"-c", "--file", "cfg.txt"}, SampleConfig(), {{700, SIGINT}}, false,
-       "{\"faults\": {\"refuse\": {\"cfgAccept\": 2}}}\n"},
-      {"Ctrl+C in the middle", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{1200, SIGINT}}, true},
+      {"SIGINT in a configuration update", {"-c", "--file", "cfg.txt"}, SampleConfig(), {{500, SIGINT}}, false,
+       "{\"faults\": {\"refuse\": {\"cfgAccept\": 2}}}\n", "sleep 100"},
+      {"Ctrl+C in the middle", {"-f", "--file", "fw.bin"}, SampleFirmware(), {{600, SIGINT}}, true},
   };
   std::vector<Case> cases;
   for (const Case& c : all) {
@@ -197,6 +215,7 @@ TEST(Accidents, SignalsDuringAnUpdateLetItEnd) {
       RunOptions options;
       options.program = Program::kSim;
       options.signals = cases[i].signals;
+      options.signalsAfterTraceText = cases[i].signalsAfter;
       runs[i] = RunTool(cases[i].args, {{kStateFile, cases[i].state}, cases[i].file}, options);
     });
   }
@@ -205,7 +224,8 @@ TEST(Accidents, SignalsDuringAnUpdateLetItEnd) {
   // the code Windows gives a program that Ctrl+C ends, never with 0.
   RunOptions outside;
   outside.program = Program::kSim;
-  outside.signals = {{IsWindowsBuild() ? 1500 : 300, IsWindowsBuild() ? SIGINT : SIGTERM}};
+  outside.signals = {{100, IsWindowsBuild() ? SIGINT : SIGTERM}};
+  outside.signalsAfterTraceText = "sleep 2000";
   const RunResult query = RunTool({"-p", "vid"}, {{kStateFile, "{\"present\": false}\n"}}, outside);
   EXPECT_EQ(query.err, "");
   if (IsWindowsBuild()) {
@@ -221,7 +241,7 @@ TEST(Accidents, SignalsDuringAnUpdateLetItEnd) {
   for (size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(cases[i].name);
     const RunResult& run = runs[i];
-    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.signal, 0) << strsignal(run.signal);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.err, notice);
     std::vector<std::string> messages;
@@ -232,7 +252,7 @@ TEST(Accidents, SignalsDuringAnUpdateLetItEnd) {
       messages.push_back("info      : Update Firmware Success,VID after update:01 00 00 02\n");
       const std::vector<std::string> timeline = Timeline(run);
       EXPECT_EQ(std::count(timeline.begin(), timeline.end(), "cmd 13"), 1);
-      EXPECT_EQ(timeline.back(), "close");
+      EXPECT_EQ(timeline.empty() ? "" : timeline.back(), "close");
     } else {
       for (int attempt = 0; attempt < 2; ++attempt) {
         Append(messages, {"error     : send write cfg cmd failed!\n",
@@ -241,6 +261,181 @@ TEST(Accidents, SignalsDuringAnUpdateLetItEnd) {
       messages.push_back("info      : Update Cfg Success! Cfg Ver:0x85\r\n");
     }
     EXPECT_EQ(LogFile(run), LogFileOf(messages));
+  }
+}
+
+// A program started without standard input, output or error (a script's
+// `>&-`, a service) must not hand the stream's number to the files it opens
+// next: the controller's node, the simulator's flash, the log or the trace
+// would get its console text. Each program, each stream closed: every file
+// it leaves is as with all three open, and so is its exit code. tessaro and
+// tessaro-info find no controller here, and their log and trace show it.
+TEST(Accidents, ClosedStandardStreamsLeaveEveryFileAsWithThemOpen) {
+  struct Case {
+    const char* name;
+    Program program;
+    std::vector<std::string> args;
+    std::vector<InputFile> files;
+  };
+  const std::vector<Case> cases = {
+      {"tessaro-sim firmware", Program::kSim, {"-f", "--file", "fw.bin"}, {SimState(), SampleFirmware()}},
+      {"tessaro-sim configuration", Program::kSim, {"-d", "-c", "--file", "cfg.txt"}, {SimState(), SampleConfig()}},
+      {"tessaro-info-sim", Program::kInfoSim, {"plan", "firmware", "fw.bin"}, {SimState(), SampleFirmware()}},
+      {"tessaro", Program::kTessaro, {"-p", "pid"}, {}},
+      {"tessaro-info", Program::kInfo, {"devices"}, {}},
+  };
+  struct Run {
+    size_t c;
+    int closed;  // -1: none
+    RunResult result;
+  };
+  std::vector<Run> runs;
+  for (size_t c = 0; c < cases.size(); ++c) {
+    for (int closed = -1; closed <= 2; ++closed) runs.push_back({c, closed, {}});
+  }
+  std::vector<std::thread> threads;
+  for (Run& run : runs) {
+    threads.emplace_back([&cases, &run] {
+      RunOptions options;
+      options.program = cases[run.c].program;
+      options.environment = {"TESSARO_TRACE=run.trace"};
+      if (run.closed >= 0) options.closedStreams = {run.closed};
+      run.result = RunTool(cases[run.c].args, cases[run.c].files, options);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+
+  for (const Run& run : runs) {
+    if (run.closed < 0) continue;
+    SCOPED_TRACE(std::string(cases[run.c].name) + ", stream " + std::to_string(run.closed) + " closed");
+    const RunResult& open = std::find_if(runs.begin(), runs.end(), [&](const Run& r) {
+                              return r.c == run.c && r.closed < 0;
+                            })->result;
+    EXPECT_EQ(run.result.exitCode, open.exitCode) << run.result.err;
+    EXPECT_EQ(run.result.Files(), open.Files());
+    for (const std::string& name : open.Files()) {
+      EXPECT_EQ(MaskTimestamps(run.result.ReadFile(name)), MaskTimestamps(open.ReadFile(name))) << name;
+    }
+    if (run.closed != 1) {
+      EXPECT_EQ(run.result.out, open.out);
+    }
+    if (run.closed != 2) {
+      EXPECT_EQ(run.result.err, open.err);
+    }
+  }
+}
+
+// TESSARO_TRACE naming a device: refused at the open with one line, the job
+// as without a trace. On Windows the names the log refuses (a serial port,
+// NUL, the console, the device namespace); natively anything that is not a
+// regular file or a FIFO.
+TEST(Accidents, DeviceAsTheTraceIsRefused) {
+  const std::vector<std::string> names = IsWindowsBuild()
+                                             ? std::vector<std::string>{"COM1", "NUL", "CON", "lpt1.txt", "\\\\.\\pipe\\t"}
+                                             : std::vector<std::string>{"/dev/null", "/dev/full", "/dev/zero"};
+  const RunResult baseline = RunSim({"-p", "vid"}, {SimState()});
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    RunOptions options;
+    options.program = Program::kSim;
+    options.timeoutMs = 30000;
+    options.environment = {"TESSARO_TRACE=" + name};
+    const RunResult run = RunTool({"-p", "vid"}, {SimState()}, options);
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, baseline.exitCode);
+    EXPECT_EQ(run.out, baseline.out);
+    const std::string reason = IsWindowsBuild() ? "a device, not a file on a disk" : "not a regular file or a FIFO";
+    EXPECT_EQ(run.err, TextMode(name + ": cannot be written (" + reason + ")\n"));
+  }
+}
+
+// A file size limit (`ulimit -f`, as some login scripts and service managers
+// set) that the log crosses in the middle of an update: the write fails,
+// one line says so, and the update ends as without the limit. The limit
+// would otherwise raise SIGXFSZ and cut the update.
+TEST(Accidents, FileSizeLimitBelowTheLogFailsTheWriteNotTheUpdate) {
+  if (IsWindowsBuild()) GTEST_SKIP() << "a file size limit: native runs only";
+  constexpr uint64_t kLimit = 200000;
+  // The simulator's files stay below the limit; the log reaches it after a
+  // few lines.
+  const std::string earlierLog(kLimit - 400, 'x');
+  const RunResult baseline = RunSim({"-d", "-f", "--file", "fw.bin"}, {SimState(), SampleFirmware()});
+  RunOptions options;
+  options.program = Program::kSim;
+  options.fileSizeLimitBytes = kLimit;
+  const RunResult run = RunTool({"-d", "-f", "--file", "fw.bin"}, {SimState(), SampleFirmware(), {kLogFile, earlierLog}},
+                                options);
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out, baseline.out);
+  EXPECT_EQ(run.ReadFile(kFlashFile), baseline.ReadFile(kFlashFile));
+  EXPECT_EQ(run.err, "warning: cannot write the log file .//TessaroLogFile.txt (File too large); the log goes to the "
+                     "console only\n");
+  const std::string log = run.ReadFile(kLogFile);
+  EXPECT_EQ(log.size(), kLimit);
+  EXPECT_EQ(log.compare(0, earlierLog.size(), earlierLog), 0);
+}
+
+// A full disk under the log and the trace (a small tmpfs, filled before the
+// run): each says so once, the update ends as on a roomy disk. Needs the
+// right to mount one (root in most containers).
+TEST(Accidents, FullDiskUnderTheLogAndTheTraceIsSaidOnce) {
+  if (IsWindowsBuild()) GTEST_SKIP() << "a full disk: native runs only";
+  const RunResult baseline = RunSim({"-d", "-f", "--file", "fw.bin"}, {SimState(), SampleFirmware()});
+  const RunResult simFolder = Folder({SimState(), SampleFirmware()});
+  const auto disk = SharedWorkDir();
+  if (mount("tessaro-test", disk->path().c_str(), "tmpfs", 0, "size=16k") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+  }
+  {
+    std::FILE* filler = std::fopen(disk->File("filler").c_str(), "wb");
+    ASSERT_NE(filler, nullptr);
+    const std::string page(4096, 'f');
+    while (std::fwrite(page.data(), 1, page.size(), filler) == page.size() && std::fflush(filler) == 0) {
+    }
+    std::fclose(filler);
+  }
+  RunOptions options;
+  options.program = Program::kSim;
+  options.workDir = disk;
+  options.environment = {"TESSARO_SIM_DIR=" + simFolder.dir(), "TESSARO_TRACE=run.trace"};
+  const RunResult run = RunTool({"-d", "-f", "--file", simFolder.dir() + "/fw.bin"}, {}, options);
+  const std::string log = run.ReadFile(kLogFile);
+  umount(disk->path().c_str());
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(simFolder.ReadFile(kFlashFile), baseline.ReadFile(kFlashFile));
+  EXPECT_NE(run.out.find("info      : Update Firmware Success"), std::string::npos);
+  const std::string logFull =
+      "warning: cannot write the log file .//TessaroLogFile.txt (No space left on device); the log goes to the "
+      "console only\n";
+  const std::string traceFull = "run.trace: cannot be written (No space left on device)\n";
+  EXPECT_EQ(run.err, traceFull + logFull);
+  EXPECT_EQ(log, "");
+}
+
+// tessaro-sim built for Linux and for Windows, in one folder at once: the
+// native one and the .exe under Wine lock the same byte, so one holds the
+// controller and the other is told it is busy, either way round.
+TEST(Accidents, NativeAndWindowsSimulatorsExcludeEachOther) {
+  if (!IsWindowsBuild() || !HasNativeBuild()) GTEST_SKIP() << "needs a Windows build and a native one";
+  for (const bool nativeHolds : {true, false}) {
+    SCOPED_TRACE(nativeHolds ? "the native simulator holds" : "the .exe holds");
+    // Real time, stretched by refused flash acknowledgements to about 5 s,
+    // long enough for Wine to start the other.
+    const RunResult folder =
+        Folder({SampleFirmware(), {kStateFile, "{\"virtualTime\": false, \"faults\": {\"refuse\": {\"flash\": 10}}}\n"}});
+    const std::vector<std::string> job = {"-f", "--file", "fw.bin"};
+    StartedRun holder = nativeHolds ? StartNative(folder, job) : Start(folder, job);
+    // Held from the first report on; "sleep 250" comes well inside the update.
+    for (int waited = 0; waited < 3000 && folder.ReadFile(kTraceFile).find("sleep 250") == std::string::npos; ++waited) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const RunResult other = nativeHolds ? RunIn(folder, {"-p", "vid"}) : StartNative(folder, {"-p", "vid"}).Wait();
+    const RunResult done = holder.Wait();
+    EXPECT_EQ(done.exitCode, 0) << done.out << done.err;
+    EXPECT_EQ(other.exitCode, ExitCode(-1)) << other.out;
+    EXPECT_NE(other.out.find("error     : controller in use by another process"), std::string::npos) << other.out;
+    EXPECT_EQ(folder.ReadFile(kFlashFile), ExpectedFlash(samples::SampleFirmwareImage(), 0x844));
   }
 }
 

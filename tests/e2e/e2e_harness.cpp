@@ -112,19 +112,32 @@ void WriteFiles(const std::string& dir, const std::vector<InputFile>& files) {
   }
 }
 
+struct SpawnOptions {
+  std::vector<std::string> environment;
+  uint64_t fileSizeLimitBytes = 0;
+  std::vector<int> closedStreams;
+  bool native = false;  // the native build's program whatever is under test
+};
+
 // Starts the program in workDir, its output into files of captureDir, in a
 // process group of its own. A file size limit (0: none) makes writes past
 // it fail as on a full disk.
 pid_t Spawn(const std::string& workDir, const std::string& captureDir, const std::vector<std::string>& args,
-            Program program, const std::vector<std::string>& extraEnvironment, uint64_t fileSizeLimitBytes) {
+            Program program, const SpawnOptions& spawn) {
+  const std::vector<std::string>& extraEnvironment = spawn.environment;
+  const uint64_t fileSizeLimitBytes = spawn.fileSizeLimitBytes;
   // Output goes to files, not pipes: Wine's helper processes inherit the
   // descriptors and would hold a pipe open for seconds after the run.
   const std::string outPath = captureDir + "/stdout";
   const std::string errPath = captureDir + "/stderr";
-  const std::string path = ProgramPath(program);
+  std::string path = ProgramPath(program);
+  if (spawn.native) {
+    const char* const names[] = {"tessaro", "tessaro-sim", "tessaro-info", "tessaro-info-sim"};
+    path = Environment("TESSARO_E2E_NATIVE_BIN_DIR") + "/" + names[static_cast<int>(program)];
+  }
   if (!fs::exists(path)) throw std::runtime_error("program not built: " + path);
   std::vector<std::string> command;
-  const std::string emulator = Environment("TESSARO_E2E_EMULATOR");
+  const std::string emulator = spawn.native ? "" : Environment("TESSARO_E2E_EMULATOR");
   if (!emulator.empty()) command.push_back(emulator);
   command.push_back(path);
   command.insert(command.end(), args.begin(), args.end());
@@ -145,6 +158,10 @@ pid_t Spawn(const std::string& workDir, const std::string& captureDir, const std
   for (std::string& entry : environment) envp.push_back(entry.data());
   envp.push_back(nullptr);
   const rlimit limit{fileSizeLimitBytes, fileSizeLimitBytes};
+  // The native programs ignore SIGXFSZ themselves; Wine does not.
+  const bool ignoreSizeSignal = fileSizeLimitBytes != 0 && !emulator.empty();
+  int closed[3] = {-1, -1, -1};
+  for (size_t i = 0; i < spawn.closedStreams.size() && i < 3; ++i) closed[i] = spawn.closedStreams[i];
 
   const pid_t child = fork();
   if (child < 0) throw std::runtime_error("fork failed");
@@ -158,12 +175,16 @@ pid_t Spawn(const std::string& workDir, const std::string& captureDir, const std
         chdir(workDir.c_str()) != 0) {
       _exit(127);
     }
-    if (fileSizeLimitBytes != 0) {
-      // A write past the limit then fails with EFBIG instead of ending the
-      // process with SIGXFSZ.
-      signal(SIGXFSZ, SIG_IGN);
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+    for (const int stream : closed) {
+      if (stream >= 0) close(stream);
     }
+    if (in > 2) close(in);
+    if (out > 2) close(out);
+    if (err > 2) close(err);
+    // A write past the limit then fails with EFBIG instead of ending the
+    // process with SIGXFSZ.
+    if (ignoreSizeSignal) signal(SIGXFSZ, SIG_IGN);
+    if (fileSizeLimitBytes != 0 && setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
@@ -174,7 +195,7 @@ pid_t Spawn(const std::string& workDir, const std::string& captureDir, const std
 // Waits for the child (killing its group after timeoutMs), sending it the
 // timed signals meanwhile, and fills in what it left.
 void Reap(pid_t child, int timeoutMs, const std::vector<TimedSignal>& signals, const std::string& captureDir,
-          RunResult& result) {
+          RunResult& result, const std::string& traceText = "") {
   int status = 0;
   {
     Watchdog watchdog(child, timeoutMs);
@@ -184,8 +205,14 @@ void Reap(pid_t child, int timeoutMs, const std::vector<TimedSignal>& signals, c
     std::condition_variable senderWake;
     bool exited = false;
     std::thread sender([&] {
-      const auto start = std::chrono::steady_clock::now();
       std::unique_lock<std::mutex> lock(senderMutex);
+      if (!traceText.empty()) {
+        const std::string trace = result.dir() + "/tessaro-sim.trace";
+        while (testing::ReadFileBytes(trace).find(traceText) == std::string::npos) {
+          if (senderWake.wait_for(lock, std::chrono::milliseconds(5), [&] { return exited; })) return;
+        }
+      }
+      const auto start = std::chrono::steady_clock::now();
       for (const TimedSignal& timed : signals) {
         if (senderWake.wait_until(lock, start + std::chrono::milliseconds(timed.afterMs), [&] { return exited; })) return;
         kill(child, timed.signal);
@@ -217,8 +244,12 @@ RunResult RunTool(const std::vector<std::string>& args, const std::vector<InputF
   result.workDir_ = options.workDir ? options.workDir : std::make_shared<testing::TempDir>();
   WriteFiles(result.workDir_->path(), files);
   testing::TempDir captureDir;
-  const pid_t child = Spawn(result.workDir_->path(), captureDir.path(), args, options.program, options.environment, 0);
-  Reap(child, options.timeoutMs, options.signals, captureDir.path(), result);
+  SpawnOptions spawn;
+  spawn.environment = options.environment;
+  spawn.fileSizeLimitBytes = options.fileSizeLimitBytes;
+  spawn.closedStreams = options.closedStreams;
+  const pid_t child = Spawn(result.workDir_->path(), captureDir.path(), args, options.program, spawn);
+  Reap(child, options.timeoutMs, options.signals, captureDir.path(), result, options.signalsAfterTraceText);
   return result;
 }
 
@@ -234,7 +265,22 @@ StartedRun Start(const RunResult& in, const std::vector<std::string>& args, Prog
   StartedRun run;
   run.result_.workDir_ = in.workDir_;
   run.capture_ = std::make_shared<testing::TempDir>();
-  run.pid_ = Spawn(in.dir(), run.capture_->path(), args, program, {}, fileSizeLimitBytes);
+  SpawnOptions spawn;
+  spawn.fileSizeLimitBytes = fileSizeLimitBytes;
+  run.pid_ = Spawn(in.dir(), run.capture_->path(), args, program, spawn);
+  return run;
+}
+
+bool HasNativeBuild() { return !Environment("TESSARO_E2E_NATIVE_BIN_DIR").empty(); }
+
+StartedRun StartNative(const RunResult& in, const std::vector<std::string>& args, Program program) {
+  if (!HasNativeBuild()) throw std::runtime_error("TESSARO_E2E_NATIVE_BIN_DIR is not set");
+  StartedRun run;
+  run.result_.workDir_ = in.workDir_;
+  run.capture_ = std::make_shared<testing::TempDir>();
+  SpawnOptions spawn;
+  spawn.native = true;
+  run.pid_ = Spawn(in.dir(), run.capture_->path(), args, program, spawn);
   return run;
 }
 

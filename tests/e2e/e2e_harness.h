@@ -9,6 +9,8 @@
 //   TESSARO_E2E_EXE_SUFFIX  "" or ".exe"
 //   TESSARO_E2E_EMULATOR    empty, or the program that runs a Windows program
 //                           (tools/wine-run)
+//   TESSARO_E2E_NATIVE_BIN_DIR  with a Windows build, the native build's
+//                           folder, for runs of both builds at once
 //
 // The same test case runs against both builds when it writes its expected
 // console and log texts through TextMode() and its exit codes through
@@ -53,9 +55,20 @@ struct RunOptions {
   // Sent to the program (natively: the program itself; under Wine: the
   // emulator) while it runs.
   std::vector<TimedSignal> signals;
+  // When given, the signals' times count from the moment the simulator's
+  // trace in the working directory first holds this text (e.g. "sleep 250",
+  // the wait after the first report that changes the controller) rather
+  // than from the start, so that a slow start on a loaded machine cannot
+  // move them out of the update.
+  std::string signalsAfterTraceText;
   // Runs in this working directory instead of a fresh one, so that several
   // runs share their files; SharedWorkDir() makes one.
   std::shared_ptr<testing::TempDir> workDir;
+  // Standard streams (0, 1, 2) the program starts without, as from a script
+  // that closed them (`>&-`) or a service that gives it none.
+  std::vector<int> closedStreams;
+  // A file size limit in bytes (`ulimit -f`), 0 for none.
+  uint64_t fileSizeLimitBytes = 0;
 };
 
 // A working directory for RunOptions::workDir.
@@ -83,6 +96,7 @@ class RunResult {
   friend RunResult RunTool(const std::vector<std::string>&, const std::vector<InputFile>&, const RunOptions&);
   friend RunResult Folder(const std::vector<InputFile>&);
   friend StartedRun Start(const RunResult&, const std::vector<std::string>&, Program, uint64_t);
+  friend StartedRun StartNative(const RunResult&, const std::vector<std::string>&, Program);
   std::shared_ptr<testing::TempDir> workDir_;
 };
 
@@ -103,6 +117,7 @@ class StartedRun {
 
  private:
   friend StartedRun Start(const RunResult&, const std::vector<std::string>&, Program, uint64_t);
+  friend StartedRun StartNative(const RunResult&, const std::vector<std::string>&, Program);
   StartedRun() = default;
   int pid_ = -1;
   RunResult result_;
@@ -126,6 +141,12 @@ RunResult Folder(const std::vector<InputFile>& files);
 // on a full disk.
 StartedRun Start(const RunResult& in, const std::vector<std::string>& args, Program program = Program::kSim,
                  uint64_t fileSizeLimitBytes = 0);
+// The same with the native build's program while the programs under test
+// are a Windows build (TESSARO_E2E_NATIVE_BIN_DIR names its folder), so that
+// both run in one folder at once. Fails the test when the folder is unknown.
+StartedRun StartNative(const RunResult& in, const std::vector<std::string>& args, Program program = Program::kSim);
+// Whether StartNative can run anything.
+bool HasNativeBuild();
 // Runs the program there and waits for it.
 RunResult RunIn(const RunResult& in, const std::vector<std::string>& args, Program program = Program::kSim);
 

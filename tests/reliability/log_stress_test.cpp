@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -337,6 +338,49 @@ TEST(LogStress, FifoWithoutAReaderIsALogThatCannotBeOpened) {
     EXPECT_EQ(run.err, kWarning);
     EXPECT_TRUE(fs::is_fifo(dir.File(kLogFile)));
   }
+}
+
+// A FIFO at the log path and one as the trace, whose readers stop reading
+// (their buffers full before the run): no line waits for them, so a
+// firmware update ends as with files; the lines they had no room for are
+// counted once each on standard error.
+TEST(LogStress, FifosWhoseReadersStopNeverHoldTheJob) {
+  if (IsWindowsBuild()) GTEST_SKIP() << "FIFOs: native runs only";
+  testing::FwImageSpec firmware;
+  firmware.pidField = "TS01";
+  firmware.vid = {0x01, 0x00, 0x00, 0x02};
+  firmware.subs = testing::NeededSubFirmwares();
+  const std::vector<std::string> job = {"-d", "-f", "--file", "fw.bin"};
+  const std::vector<InputFile> files = {{"tessaro-sim.json", kState}, {"fw.bin", testing::BuildFwImage(firmware)}};
+  const RunResult baseline = RunSim(job, files);
+  testing::TempDir dir;
+  for (const InputFile& file : files) testing::WriteFileBytes(dir.File(file.name), file.bytes);
+  std::vector<int> readers;
+  for (const std::string& name : {std::string(kLogFile), std::string("run.trace")}) {
+    ASSERT_EQ(mkfifo(dir.File(name).c_str(), 0600), 0);
+    readers.push_back(open(dir.File(name).c_str(), O_RDONLY | O_NONBLOCK));
+    const int writer = open(dir.File(name).c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
+    const std::string filler(512, 'f');
+    while (write(writer, filler.data(), filler.size()) > 0) {
+    }
+    close(writer);
+  }
+  setenv("TESSARO_TRACE", "run.trace", 1);
+  const NativeRun run = RunSimIn(dir.path(), job, false, Console::kFile, 60);
+  unsetenv("TESSARO_TRACE");
+  for (const int reader : readers) close(reader);
+  ASSERT_TRUE(run.ran) << "did not end";
+  EXPECT_EQ(run.exitCode, baseline.exitCode);
+  EXPECT_EQ(run.out, baseline.out);
+  EXPECT_EQ(testing::ReadFileBytes(dir.File("tessaro-sim.flash")), baseline.ReadFile("tessaro-sim.flash"));
+  const std::string log = MaskTimestamps(baseline.ReadFile(kLogFile));
+  const size_t logLines = Count(log, "YYYY-MM-DD HH:MM:SS:mmm -> ");
+  const std::string trace = baseline.ReadFile("tessaro-sim.trace");
+  const size_t traceLines = static_cast<size_t>(std::count(trace.begin(), trace.end(), '\n'));
+  EXPECT_EQ(run.err, "warning: " + std::to_string(logLines) +
+                         " lines were not written to the log file .//TessaroLogFile.txt: its reader did not keep up\n"
+                         "run.trace: " + std::to_string(traceLines) + " lines dropped, its reader did not keep up\n");
 }
 
 TEST(LogStress, DirectoryAtTheLogPathKeepsTheConsoleAndTheResult) {
