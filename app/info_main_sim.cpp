@@ -4,6 +4,6 @@
 
 int main(int argc, char** argv) {
   tessaro::SystemBackends system;
-  tessaro::SimBackends sim;
+  tessaro::SimBackends sim(tessaro::SimBackends::Trace::kAppend);
   return tessaro::RunSimulated(sim, [&] { return tessaro::info::RunInfo(argc, argv, sim.Diagnosis()); });
 }

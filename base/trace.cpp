@@ -73,8 +73,10 @@ File::~File() {
 void File::Open() {
   if (failed_ || file_ != nullptr) return;
   // Binary: LF line ends on every platform.
-  std::FILE* emptied = std::fopen(path_.c_str(), "wb");
-  if (emptied == nullptr || std::fclose(emptied) != 0) return Fail();
+  if (start_ == Start::kEmptied) {
+    std::FILE* emptied = std::fopen(path_.c_str(), "wb");
+    if (emptied == nullptr || std::fclose(emptied) != 0) return Fail();
+  }
   file_ = std::fopen(path_.c_str(), "ab");
   if (file_ == nullptr) return Fail();
   std::setvbuf(file_, nullptr, _IOFBF, kBufferBytes);
