@@ -5,6 +5,6 @@
 int main(int argc, char** argv) {
   tessaro::OpenStandardStreams();
   tessaro::SystemBackends system;
-  tessaro::SimBackends sim;
+  tessaro::SimBackends sim(tessaro::SimBackends::Trace::kAppend);
   return tessaro::RunSimulated(sim, [&] { return tessaro::info::RunInfo(argc, argv, sim.Diagnosis()); });
 }

@@ -2,6 +2,7 @@
 // The file seam: what the image loaders and the log need of the platform's
 // files beyond the standard streams. One implementation per platform.
 #include <cstdint>
+#include <string>
 
 namespace tessaro {
 
@@ -20,6 +21,9 @@ class FileSystem {
   virtual void Close(FileHandle file) = 0;
   // The platform's last error code (GetLastError, errno).
   virtual uint32_t LastError() = 0;
+  // A LastError() code in the system's words, for a person to read; the
+  // number alone where the platform has no words for it.
+  virtual std::string ErrorText(uint32_t error) { return "error " + std::to_string(error); }
   // Deletes a file named in the narrow (ANSI) encoding; callers may ignore the result.
   virtual bool Delete(const char* name) = 0;
   // Opens a log for appending, creating it when missing, without ever

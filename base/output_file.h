@@ -19,12 +19,13 @@ enum class Written {
   kFailed,     // the file takes no more (full disk, a size limit, an I/O error)
 };
 
-// Opens the file emptied, for binary writes, without ever waiting: a FIFO
-// without a reader cannot be opened, and one with a reader never makes a
-// write wait. Only a regular file or a FIFO is taken (on Windows a file on a
-// disk, never a device name such as COM1 or NUL). kNoHandle on failure, with
-// `reason` saying why.
-Handle OpenEmptied(const std::string& path, std::string& reason);
+// Opens the file for binary appends, emptied first unless `keep` (a trace
+// that several programs add to), without ever waiting: a FIFO without a
+// reader cannot be opened, and one with a reader never makes a write wait.
+// Only a regular file or a FIFO is taken (on Windows a file on a disk, never
+// a device name such as COM1 or NUL). kNoHandle on failure, with `reason`
+// saying why.
+Handle OpenEmptied(const std::string& path, std::string& reason, bool keep = false);
 
 // One write of the bytes. A write of at most kWholeWriteBytes reaches a FIFO
 // whole or not at all.

@@ -83,7 +83,7 @@ File::~File() {
 void File::Open() {
   if (failed_ || file_ != output::kNoHandle) return;
   std::string reason;
-  file_ = output::OpenEmptied(path_, reason);
+  file_ = output::OpenEmptied(path_, reason, start_ == Start::kAppended);
   if (file_ == output::kNoHandle) Fail(reason);
 }
 

@@ -39,13 +39,18 @@ std::string Sleep(uint32_t sleepMs);
 // given) and then left alone.
 class File {
  public:
+  // Whether the first open empties the file or keeps what earlier runs wrote.
+  enum class Start { kEmptied, kAppended };
+
   explicit File(std::string path) : path_(std::move(path)), shownName_(path_) {}
-  File(std::string path, std::string shownName) : path_(std::move(path)), shownName_(std::move(shownName)) {}
+  File(std::string path, std::string shownName, Start start = Start::kEmptied)
+      : path_(std::move(path)), shownName_(std::move(shownName)), start_(start) {}
   ~File();
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  // Opens (and empties) the file now if no line has done so yet.
+  // Opens (and, unless kAppended, empties) the file now if no line has done
+  // so yet.
   void Open();
   void Write(const std::string& line);
   // Hands everything written so far to the system, for a process about to
@@ -57,6 +62,7 @@ class File {
 
   std::string path_;
   std::string shownName_;
+  Start start_ = Start::kEmptied;
   std::intptr_t file_ = -1;
   std::string pending_;
   uint64_t dropped_ = 0;

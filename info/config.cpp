@@ -25,6 +25,66 @@ int FailedLoaderCheck(int32_t loaderCode) {
   }
 }
 
+bool IsHexDigit(uint8_t byte) {
+  return (byte >= '0' && byte <= '9') || (byte >= 'a' && byte <= 'f') || (byte >= 'A' && byte <= 'F');
+}
+
+bool IsSeparator(uint8_t byte) {
+  return byte == ' ' || byte == '\t' || byte == '\r' || byte == '\n' || byte == ',';
+}
+
+// The loader takes every 'x' or 'X' in the file as the start of a byte and
+// skips everything else, so any text loads as something: a warning when the
+// text is not 0xHH tokens between commas and blanks, the loader's rule
+// unchanged. Empty when it is.
+std::string TokenWarning(const uint8_t* text, uint32_t length) {
+  uint32_t loose = 0;  // markers the loader counts outside a 0xHH token
+  uint32_t stray = 0;  // other bytes outside tokens and separators
+  uint32_t tokens = 0;
+  uint32_t line = 1;
+  uint32_t column = 1;
+  uint32_t firstLine = 0;
+  uint32_t firstColumn = 0;
+  for (uint32_t i = 0; i < length;) {
+    const bool token = length - i >= 4 && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
+                       IsHexDigit(text[i + 2]) && IsHexDigit(text[i + 3]) &&
+                       (i + 4 == length || IsSeparator(text[i + 4]));
+    if (token) {
+      ++tokens;
+      i += 4;
+      column += 4;
+      continue;
+    }
+    const uint8_t byte = text[i];
+    if (!IsSeparator(byte)) {
+      if (byte == 'x' || byte == 'X') {
+        ++loose;
+      } else {
+        ++stray;
+      }
+      if (firstLine == 0) {
+        firstLine = line;
+        firstColumn = column;
+      }
+    }
+    if (byte == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+    ++i;
+  }
+  if (firstLine == 0) return "";
+  std::string warning = "the text is not only 0xHH tokens (first other text at line " + std::to_string(firstLine) +
+                        ", column " + std::to_string(firstColumn) + "): ";
+  if (loose != 0) {
+    return warning + "the loader takes every 'x' as the start of a byte, so " + std::to_string(loose) + " of its " +
+           std::to_string(loose + tokens) + " bytes come from other text";
+  }
+  return warning + std::to_string(stray) + " characters outside the tokens are skipped";
+}
+
 uint8_t ByteSum(const CfgImage& image) {
   uint8_t sum = 0;
   for (uint32_t i = 0; i < image.length; ++i) sum = static_cast<uint8_t>(sum + image.data[i]);
@@ -53,6 +113,10 @@ void AnalyseConfig(const std::string& name, ConfigAnalysis& out) {
       out.reason = capture.Take();
       out.tessaroRefusal = kCfgJobTooLong;
     }
+  }
+  if (out.file.read) {
+    const std::string tokens = TokenWarning(out.file.bytes.get(), out.file.sizeBytes);
+    if (!tokens.empty()) out.warnings.push_back(tokens);
   }
   out.checks = ChecksUpTo(kCfgChecks, failed, out.reason);
   out.accepted = failed == kNoCheckFailed;
@@ -89,7 +153,7 @@ int RunConfig(const InfoOptions& options, const std::string& name, HidDiagnosis&
     std::printf("register space: %s (at most %u bytes from 0x8050)\n", fits ? "fits" : "too long",
                 reg::kConfigMaxBytes);
   }
-  for (const std::string& warning : analysis.warnings) std::printf("warning: %s\n", warning.c_str());
+  for (const std::string& warning : analysis.warnings) std::printf("warning: %s\n", Printable(warning).c_str());
   std::printf("verdict: %s\n", analysis.accepted ? "accepted" : "refused");
   return exitCode;
 }

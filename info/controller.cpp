@@ -22,4 +22,12 @@ bool ReadHead(CConnectionTLC& connection, ControllerFacts& facts) {
   return facts.headRead;
 }
 
+void ReadPatchState(CConnectionTLC& connection, ControllerFacts& facts) {
+  LineCapture capture;
+  uint8_t value[1] = {};
+  facts.inUpdateProgram =
+      connection.ReadRegister(reg::kPatchStateAddr, value, 1) >= 0 && value[0] == reg::kPatchReady;
+  capture.Take();
+}
+
 }  // namespace tessaro::info

@@ -17,6 +17,9 @@ struct ControllerFacts {
   bool headRead = false;
   uint8_t head[3] = {};
   std::vector<std::string> headErrors;
+  // 0x5095 reads 0xDD: the controller is in its patch mode or update
+  // program, where a firmware update that did not finish leaves it.
+  bool inUpdateProgram = false;
 };
 
 // The VERSION block as every job reads it (five reads at most, no sleeps).
@@ -25,5 +28,8 @@ bool ReadVersion(CConnectionTLC& connection, ControllerFacts& facts);
 // The configuration head, one read as the configuration job makes it; a
 // failed read leaves zeros, as in the job.
 bool ReadHead(CConnectionTLC& connection, ControllerFacts& facts);
+
+// The patch-state register, one read; a failed read tells nothing.
+void ReadPatchState(CConnectionTLC& connection, ControllerFacts& facts);
 
 }  // namespace tessaro::info

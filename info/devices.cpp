@@ -6,8 +6,44 @@
 #include "info/info_command.h"
 #include "info/output.h"
 #include "transport/registers.h"
+#include "update/decisions.h"
 
 namespace tessaro::info {
+namespace {
+
+// What to do next, where the listing alone leaves a person guessing.
+std::vector<std::string> Hints(const Survey& survey, const ControllerFacts& facts) {
+  std::vector<std::string> hints;
+  if (survey.entries.empty()) {
+    hints.push_back(
+        "the system shows no HID interfaces at all: check that the touch controller is connected and enabled "
+        "and its HID driver is loaded (Windows: Device Manager, Human Interface Devices; Linux: ls /dev/hidraw*, "
+        "the i2c_hid and hidraw modules), then run tessaro-info devices again");
+  }
+  for (size_t i = 0; i < survey.entries.size(); ++i) {
+    const SurveyEntry& entry = survey.entries[i];
+    if (!entry.otherVendor) continue;
+    hints.push_back("[" + std::to_string(i) + "] has the controller's usages but vendor " +
+                    Hex(entry.facts.vendorId, 4) + ", and this build of tessaro takes vendor " + Hex(kVendorId, 4) +
+                    " only: it is a release built for another maker; use the release built for vendor " +
+                    Hex(entry.facts.vendorId, 4));
+  }
+  if (facts.inUpdateProgram) {
+    hints.push_back(
+        "the controller is still in its update program (0x5095 reads 0xDD), as a firmware update that did not "
+        "finish leaves it: run the firmware update again (tessaro -f --file=FW, with --ignoreVer if it finds the "
+        "VID the same) before anything else");
+  }
+  if (facts.headRead && !CfgHeadIntact(facts.head)) {
+    hints.push_back(
+        "the configuration head does not sum to 0 (a configuration write cut short, or a damaged configuration): "
+        "write a good configuration with tessaro -c --ignoreVer --file=CFG, since its version byte cannot be "
+        "trusted");
+  }
+  return hints;
+}
+
+}  // namespace
 
 int RunDevices(const InfoOptions& options, const std::string&, HidDiagnosis& diagnosis) {
   CConnectionTLC connection;
@@ -19,11 +55,13 @@ int RunDevices(const InfoOptions& options, const std::string&, HidDiagnosis& dia
     facts.path = survey.entries[static_cast<size_t>(survey.taken)].path;
     const bool version = ReadVersion(connection, facts);
     const bool head = ReadHead(connection, facts);
+    ReadPatchState(connection, facts);
     exitCode = version && head ? kExitOk : kExitUnreadable;
   } else if (survey.busy >= 0) {
     exitCode = kExitBusy;
   }
   connection.Close();
+  const std::vector<std::string> hints = Hints(survey, facts);
   if (options.json) {
     Json json = {{"command", "devices"},
                  {"build", {{"vendorId", kVendorId}, {"usagePage", reg::kUsagePage}, {"usage", reg::kUsage}}},
@@ -31,6 +69,7 @@ int RunDevices(const InfoOptions& options, const std::string&, HidDiagnosis& dia
                  {"interfaces", SurveyJson(survey)},
                  {"controller", ControllerJson(connection, facts, true, true)},
                  {"note", facts.found ? Json(nullptr) : Json(survey.busy >= 0 ? kBusyNote : kRetryNote)},
+                 {"hints", hints},
                  {"exitCode", exitCode}};
     PrintJson(json);
   } else {
@@ -42,6 +81,7 @@ int RunDevices(const InfoOptions& options, const std::string&, HidDiagnosis& dia
     } else {
       std::printf("controller: none\nnote: %s\n", survey.busy >= 0 ? kBusyNote : kRetryNote);
     }
+    for (const std::string& hint : hints) std::printf("hint: %s\n", hint.c_str());
   }
   return exitCode;
 }

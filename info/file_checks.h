@@ -19,6 +19,9 @@ struct FileFacts {
   uint32_t sizeBytes = 0;
   std::string sha256;
   std::unique_ptr<uint8_t[]> bytes;
+  // Why the file could not be read, in the system's words where the system
+  // gave them; empty when it was read.
+  std::string error;
 };
 
 // The file's bytes as the loaders read them, through the file seam; the

@@ -80,12 +80,18 @@ int RunFirmware(const InfoOptions& options, const std::string& name, HidDiagnosi
   PrintFile(name, analysis.file);
   PrintChecks(analysis.checks);
   if (table.haveHeader) {
-    std::printf("PID: %s\nVID: %s\nmask: 0x%X\n", table.pid.c_str(), VidText(table.vid).c_str(), options.mask);
+    std::printf("PID: %s\nVID: %s\nmask: 0x%X\n", Printable(table.pid).c_str(), VidText(table.vid).c_str(),
+                options.mask);
     PrintTable(table);
     std::printf("needed kinds written: %s\n", table.neededKindsWritten ? "yes" : "no");
   }
   for (const std::string& warning : table.warnings) std::printf("warning: %s\n", warning.c_str());
-  std::printf("verdict: %s for mask 0x%X\n", analysis.accepted ? "accepted" : "refused", options.mask);
+  // A file never read was judged by no mask.
+  if (!analysis.file.read) {
+    std::printf("verdict: refused: the file was not read\n");
+  } else {
+    std::printf("verdict: %s for mask 0x%X\n", analysis.accepted ? "accepted" : "refused", options.mask);
+  }
   return exitCode;
 }
 

@@ -51,6 +51,19 @@ std::string Joined(const std::vector<std::string>& lines, const char* separator)
   return text;
 }
 
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<uint8_t>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      out += "\\x" + HexNumber(byte, 2);
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
 void PrintJson(const Json& json) {
   std::printf("%s\n", json.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
 }
@@ -67,19 +80,21 @@ void PrintChecks(const std::vector<Check>& checks) {
   std::printf("checks:\n");
   for (const Check& check : checks) {
     std::printf("  %-8s %s\n", check.result.c_str(), check.name.c_str());
-    for (const std::string& line : check.reason) std::printf("           %s\n", line.c_str());
+    for (const std::string& line : check.reason) std::printf("           %s\n", Printable(line).c_str());
   }
 }
 
 Json FileJson(const std::string& name, const FileFacts& file) {
   return {{"file", name},
           {"size", file.read ? Json(file.sizeBytes) : Json(nullptr)},
-          {"sha256", file.read ? Json(file.sha256) : Json(nullptr)}};
+          {"sha256", file.read ? Json(file.sha256) : Json(nullptr)},
+          {"fileError", file.error.empty() ? Json(nullptr) : Json(file.error)}};
 }
 
 void PrintFile(const std::string& name, const FileFacts& file) {
-  std::printf("file: %s\n", name.c_str());
+  std::printf("file: %s\n", Printable(name).c_str());
   if (file.read) std::printf("size: %u bytes\nsha256: %s\n", file.sizeBytes, file.sha256.c_str());
+  if (!file.error.empty()) std::printf("file error: %s\n", file.error.c_str());
 }
 
 Json TableJson(const FwTable& table) {
@@ -195,7 +210,7 @@ std::string ControllerText(const CConnectionTLC& connection, const ControllerFac
   std::string text = "controller: " + facts.path + "\n";
   if (withVersion) {
     if (facts.versionRead) {
-      text += std::string("  PID: ") + connection.pid + "\n  firmware VID: " + VidText(connection.vid) +
+      text += "  PID: " + Printable(connection.pid) + "\n  firmware VID: " + VidText(connection.vid) +
               "\n  sensor ID: " + std::to_string(unsigned{connection.sensorId}) + "\n";
     } else {
       text += "  VERSION block not read:\n";

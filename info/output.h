@@ -22,6 +22,10 @@ std::string Hex(uint32_t value, int digits);
 std::string VidText(const uint8_t* vid, const char* separator = " ");
 std::string CfgVersionText(uint8_t version);
 std::string Joined(const std::vector<std::string>& lines, const char* separator);
+// Text from a file or a controller as the terminal may show it: control
+// bytes (which could move the cursor, clear the screen or retitle the
+// window) as \xHH, the rest unchanged. JSON escapes them by itself.
+std::string Printable(const std::string& text);
 
 // Bytes from a controller or a file need not be UTF-8: such text is kept,
 // its bad bytes replaced, rather than ending the run.

@@ -92,9 +92,31 @@ bool TakeController(HidDiagnosis& diagnosis, CConnectionTLC& connection, Control
   return true;
 }
 
+// A file name as a shell or cmd.exe takes it back: quoted when it holds
+// anything but the characters of a plain name.
+std::string ShellWord(const std::string& word) {
+  bool plain = !word.empty();
+  for (const char c : word) {
+    const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      std::string("-_./\\:+,=@").find(c) != std::string::npos;
+    plain = plain && safe;
+  }
+  return plain ? word : "\"" + word + "\"";
+}
+
+// The tessaro run this plan foretells, the mask in the signed decimal form
+// that tessaro's --flag takes.
+std::string TessaroCommand(const InfoOptions& options, bool firmware, const std::string& name) {
+  std::string command = std::string("tessaro ") + (firmware ? "-f" : "-c") + " --file=" + ShellWord(name);
+  if (firmware) command += " --flag=" + std::to_string(static_cast<int32_t>(options.mask));
+  if (options.ignoreVersion) command += " --ignoreVer";
+  return command;
+}
+
 // The tail both plans share: the command's own keys or lines (json, head),
 // then the plan's, printed; returns the exit code.
-int PrintPlan(const InfoOptions& options, const Plan& plan, Json json, const std::string& head) {
+int PrintPlan(const InfoOptions& options, const Plan& plan, Json json, const std::string& head,
+              const std::string& command) {
   const int exitCode = PlanExitCode(plan.decision);
   const bool update = plan.decision == PlanDecision::kUpdate;
   if (options.json) {
@@ -107,19 +129,21 @@ int PrintPlan(const InfoOptions& options, const Plan& plan, Json json, const std
       json["inputReports"] = plan.inputReports;
       json["minimumWaitMs"] = plan.minimumWaitMs;
     }
+    json["tessaroCommand"] = command;
     json["tessaroExitCode"] = plan.tessaroExitCode;
     json["exitCode"] = exitCode;
     PrintJson(json);
     return exitCode;
   }
   std::fputs(head.c_str(), stdout);
-  std::printf("decision: %s: %s\n", DecisionWord(plan.decision), plan.why.c_str());
+  std::printf("command: %s\n", Printable(command).c_str());
+  std::printf("decision: %s: %s\n", DecisionWord(plan.decision), Printable(plan.why).c_str());
   for (const std::string& line : plan.detailText) std::printf("  %s\n", line.c_str());
   if (update) {
     std::printf("  at least %u output and %u input reports, and %u ms of the protocol's waits\n", plan.outputReports,
                 plan.inputReports, plan.minimumWaitMs);
   }
-  for (const std::string& line : plan.lines) std::printf("  %s\n", line.c_str());
+  for (const std::string& line : plan.lines) std::printf("  %s\n", Printable(line).c_str());
   std::printf("tessaro would end with %d\n", plan.tessaroExitCode);
   return exitCode;
 }
@@ -168,7 +192,9 @@ void DecideFirmware(const InfoOptions& options, const std::string& name, CConnec
   }
   AnalyseFirmware(name, options.mask, analysis);
   if (analysis.loaderCode != kFwLoaded) {
-    Decide(plan, PlanDecision::kRefused, "the image does not load", kFwJobFileRefused);
+    Decide(plan, PlanDecision::kRefused, analysis.file.error.empty() ? "the image does not load"
+                                                                     : "the image file " + analysis.file.error,
+           kFwJobFileRefused);
     plan.lines = analysis.reason;
     plan.lines.push_back("error     : Failed read firmware file:" + name + ", ret:" +
                          std::to_string(analysis.loaderCode));
@@ -199,7 +225,10 @@ void DecideConfig(const InfoOptions& options, const std::string& name, CConnecti
   const uint8_t chipVersion = facts.head[0];
   AnalyseConfig(name, analysis);
   if (!analysis.image.valid) {
-    Decide(plan, PlanDecision::kRefused, "the configuration does not load", kCfgJobFileRefused);
+    Decide(plan, PlanDecision::kRefused,
+           analysis.file.error.empty() ? "the configuration does not load"
+                                       : "the configuration file " + analysis.file.error,
+           kCfgJobFileRefused);
     plan.lines = analysis.reason;
     plan.lines.push_back("error     : Failed read cfg file:" + name + ", ret:" + std::to_string(analysis.loaderCode));
     return;
@@ -250,10 +279,10 @@ int RunPlanFirmware(const InfoOptions& options, const std::string& name, HidDiag
   json["imageVid"] = image.valid ? Json(VidText(image.vid, "")) : Json(nullptr);
   std::string head = ControllerText(connection, facts, true, false);
   if (image.valid) {
-    head += "image: " + name + ", PID " + image.pid + ", VID " + VidText(image.vid) + ", mask " + Hex(options.mask, 1) +
-            "\n";
+    head += "image: " + Printable(name) + ", PID " + Printable(image.pid) + ", VID " + VidText(image.vid) + ", mask " +
+            Hex(options.mask, 1) + "\n";
   }
-  return PrintPlan(options, plan, std::move(json), head);
+  return PrintPlan(options, plan, std::move(json), head, TessaroCommand(options, true, name));
 }
 
 int RunPlanConfig(const InfoOptions& options, const std::string& name, HidDiagnosis& diagnosis) {
@@ -271,10 +300,10 @@ int RunPlanConfig(const InfoOptions& options, const std::string& name, HidDiagno
   json["fileVersion"] = image.valid ? Json(image.version) : Json(nullptr);
   std::string head = ControllerText(connection, facts, false, true);
   if (image.valid) {
-    head += "file: " + name + ", version " + CfgVersionText(image.version) + ", " + std::to_string(image.length) +
-            " bytes\n";
+    head += "file: " + Printable(name) + ", version " + CfgVersionText(image.version) + ", " +
+            std::to_string(image.length) + " bytes\n";
   }
-  return PrintPlan(options, plan, std::move(json), head);
+  return PrintPlan(options, plan, std::move(json), head, TessaroCommand(options, false, name));
 }
 
 }  // namespace tessaro::info

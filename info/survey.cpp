@@ -74,9 +74,10 @@ Survey RunSurvey(HidDiagnosis& diagnosis, CConnectionTLC& connection) {
       }
       usable = haveCaps && haveVendor;
     }
-    entry.matches = entry.facts.haveUsages && entry.facts.usagePage == reg::kUsagePage &&
-                    entry.facts.usage == reg::kUsage && vendorKnown &&
-                    entry.facts.vendorId == kVendorId;
+    const bool usagesMatch =
+        entry.facts.haveUsages && entry.facts.usagePage == reg::kUsagePage && entry.facts.usage == reg::kUsage;
+    entry.matches = usagesMatch && vendorKnown && entry.facts.vendorId == kVendorId;
+    entry.otherVendor = usagesMatch && vendorKnown && entry.facts.vendorId != kVendorId;
     bool keep = false;
     if (entry.matches && usable && survey.taken < 0 && survey.busy < 0) {
       // The connection's own rule: the first match is the controller, and

@@ -21,6 +21,9 @@ struct SurveyEntry {
   uint32_t openError = 0;
   OpenProblem problem;
   bool matches = false;  // vendor ID, usage page 0xFFF0 and usage 0x0001 of this build
+  // The usages match but the vendor ID is known and another: a controller
+  // of a release built for another maker.
+  bool otherVendor = false;
   bool taken = false;    // the first match that tessaro's walk would keep
   // The first match, held by another process: tessaro sends it nothing and
   // takes no other collection in its place.

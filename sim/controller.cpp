@@ -165,6 +165,9 @@ uint8_t Controller::ByteAt(uint16_t address) const {
     if (offset < 8) return state_.vid[offset - 4u];
     return offset == 10 ? state_.sensorByte : 0;
   }
+  // A controller found outside normal operation, where an earlier run left
+  // it, reports its patch mode until it is switched again.
+  if (address == reg::kPatchStateAddr && !switchSent_ && state_.mode != Mode::kNormal) return reg::kPatchReady;
   if (address == reg::kPatchStateAddr) return ackValue(patchState_);
   if (address == reg::kFlashStateAddr) return ackValue(flashState_);
   if (address == reg::kConfigCtrlAddr) return ackValue(configCtrl_);
@@ -296,6 +299,7 @@ void Controller::OnModeCommand(const ReportBytes& report) {
   }
   switch (command) {
     case reg::kCmdSwitchToPatch:
+      switchSent_ = true;
       if (Arm(patchState_, Ack::kPatch, reg::kPatchReady)) SetMode(Mode::kPatch);
       break;
     case reg::kCmdStartUpdate:

@@ -125,6 +125,7 @@ class Controller {
   bool stateChanged_ = false;
 
   AckRegister patchState_;  // 0x5095
+  bool switchSent_ = false;  // a switch to patch (0x10) reached it in this run
   AckRegister flashState_;  // 0x5096
   AckRegister configCtrl_;  // 0x8040
 

@@ -21,7 +21,8 @@ struct EndAtEnd {
 
 // Members end in reverse: the seams are restored, then the run ends.
 struct SimBackends::Impl {
-  sim::Session session{kVendorId};
+  explicit Impl(bool appendTrace) : session(kVendorId, appendTrace) {}
+  sim::Session session;
   EndAtEnd endAtEnd{session};
   sim::SimHid hid{session};
   sim::SimDiagnosis diagnosis{hid};
@@ -32,7 +33,7 @@ struct SimBackends::Impl {
   Installed<HidBackend> installedHid{&hid};
 };
 
-SimBackends::SimBackends() : impl_(std::make_unique<Impl>()) {}
+SimBackends::SimBackends(Trace trace) : impl_(std::make_unique<Impl>(trace == Trace::kAppend)) {}
 
 SimBackends::~SimBackends() = default;
 

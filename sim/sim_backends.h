@@ -38,7 +38,10 @@ constexpr int32_t kStateFileErrorExitCode = -100;
 // process ends abruptly.
 class SimBackends {
  public:
-  SimBackends();
+  // kRewrite: the trace holds this run's events (tessaro-sim); kAppend: they
+  // follow those of earlier runs (tessaro-info-sim, which only looks).
+  enum class Trace { kRewrite, kAppend };
+  explicit SimBackends(Trace trace = Trace::kRewrite);
   ~SimBackends();
   // Lets the controller go if a handle was left open; false when a save of
   // this run failed (its line is on standard error already).

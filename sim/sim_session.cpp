@@ -8,10 +8,11 @@
 
 namespace tessaro::sim {
 
-Session::Session(uint16_t buildVendorId)
+Session::Session(uint16_t buildVendorId, bool appendTrace)
     : buildVendorId_(buildVendorId),
       state_(FactoryState(buildVendorId)),
-      trace_(SimFilePath(kTraceFileName), kTraceFileName) {}
+      trace_(SimFilePath(kTraceFileName), kTraceFileName,
+             appendTrace ? trace::File::Start::kAppended : trace::File::Start::kEmptied) {}
 
 void Session::Begin() {
   if (begun()) return;
@@ -106,8 +107,9 @@ void Session::Fail(const std::string& error) {
 void Session::StartTrace() {
   if (traceStarted_) return;
   traceStarted_ = true;
-  // Truncated once, then appended to: a run that takes the controller after
-  // this one let it go adds its lines rather than writing over them.
+  // Truncated once (unless the run adds to earlier runs' lines), then
+  // appended to: a run that takes the controller after this one let it go
+  // adds its lines rather than writing over them.
   trace_.Open();
   for (const std::string& line : earlyLines_) trace_.Write(line);
   earlyLines_.clear();

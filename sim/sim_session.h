@@ -29,7 +29,9 @@ constexpr int32_t kKilledExitCode = 137;
 
 class Session {
  public:
-  explicit Session(uint16_t buildVendorId);
+  // appendTrace: the trace keeps the lines of earlier runs (a companion that
+  // only looks adds to the record of the jobs it looks after).
+  Session(uint16_t buildVendorId, bool appendTrace);
 
   // Checks and reads the state at the first call; throws StateFileError,
   // with nothing written, when it cannot be taken.

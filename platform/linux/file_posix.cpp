@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <string>
 
 namespace tessaro {
 
@@ -58,6 +60,10 @@ void PosixFileSystem::Close(FileHandle file) {
 }
 
 uint32_t PosixFileSystem::LastError() { return static_cast<uint32_t>(errno); }
+
+std::string PosixFileSystem::ErrorText(uint32_t error) {
+  return std::string(std::strerror(static_cast<int>(error))) + " (errno " + std::to_string(error) + ")";
+}
 
 // unlink, not std::remove: like DeleteFileW it never removes a directory,
 // so a folder at the log path cannot be taken for an oversized log.

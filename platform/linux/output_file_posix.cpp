@@ -9,7 +9,7 @@
 
 namespace tessaro::output {
 
-Handle OpenEmptied(const std::string& path, std::string& reason) {
+Handle OpenEmptied(const std::string& path, std::string& reason, bool keep) {
   // Not O_TRUNC: a device put at the path must be refused before anything
   // is done to it.
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666);
@@ -23,7 +23,7 @@ Handle OpenEmptied(const std::string& path, std::string& reason) {
     reason = "not a regular file or a FIFO";
     return kNoHandle;
   }
-  if (S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0) {
+  if (!keep && S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0) {
     reason = ErrorText(static_cast<uint32_t>(errno));
     ::close(fd);
     return kNoHandle;

@@ -132,6 +132,20 @@ void Win32FileSystem::Close(FileHandle file) {
 // overwrite GetLastError.
 uint32_t Win32FileSystem::LastError() { return lastError_; }
 
+std::string Win32FileSystem::ErrorText(uint32_t error) {
+  char text[256] = {};
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                      text, sizeof text, nullptr);
+  std::string message(text, length);
+  // The system's message ends in ".\r\n"; the line is the caller's to end.
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ' ||
+                              message.back() == '.')) {
+    message.pop_back();
+  }
+  if (message.empty()) message = "system error";
+  return message + " (error " + std::to_string(error) + ")";
+}
+
 bool Win32FileSystem::Delete(const char* name) {
   const std::wstring wide = name != nullptr ? WidePath(name) : std::wstring();
   if (wide.empty()) return Fail();

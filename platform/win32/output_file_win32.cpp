@@ -19,7 +19,7 @@ std::wstring Wide(const std::string& path) {
 
 }  // namespace
 
-Handle OpenEmptied(const std::string& path, std::string& reason) {
+Handle OpenEmptied(const std::string& path, std::string& reason, bool keep) {
   // A serial port, the console or a pipe: opening one may itself wait, so
   // the name is refused before the open.
   if (NamesWindowsDevice(path.c_str())) {
@@ -35,13 +35,15 @@ Handle OpenEmptied(const std::string& path, std::string& reason) {
   // with other runs: the lines of a run that writes after this one's open
   // land after this run's, not over them.
   constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  const HANDLE emptied = CreateFileW(wide.c_str(), GENERIC_WRITE, kShare, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                     nullptr);
-  if (emptied == INVALID_HANDLE_VALUE) {
-    reason = ErrorText(GetLastError());
-    return kNoHandle;
+  if (!keep) {
+    const HANDLE emptied = CreateFileW(wide.c_str(), GENERIC_WRITE, kShare, nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (emptied == INVALID_HANDLE_VALUE) {
+      reason = ErrorText(GetLastError());
+      return kNoHandle;
+    }
+    CloseHandle(emptied);
   }
-  CloseHandle(emptied);
   const HANDLE file = CreateFileW(wide.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, kShare, nullptr, OPEN_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {

@@ -4,6 +4,7 @@
 // tessaro's own reason.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -45,6 +46,16 @@ int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix
   return count;
 }
 
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words;
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = std::min(text.find(' ', start), text.size());
+    words.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return words;
+}
+
 std::string WithConfig(const std::vector<uint8_t>& bytes) {
   std::string hex;
   for (const uint8_t byte : bytes) {
@@ -61,19 +72,23 @@ TEST(Info, DevicesOfEachSimulatedHost) {
     std::string state;
     int exitCode;
     size_t interfaces;
-    int taken;  // -1: no controller
+    int taken;         // -1: no controller
+    std::string hint;  // the start of the one hint, "" for none
   };
   const std::vector<Case> cases = {
-      {"fresh controller", "", kOk, 1, 0},
-      {"no controller", R"("present": false)", kNoController, 0, -1},
-      {"foreign vendor only", R"("vendorId": 4660, "otherCollections": 1)", kNoController, 2, -1},
-      {"several matching", R"("otherCollections": 2, "matchingCollections": 2)", kOk, 4, 2},
-      {"walk finds nothing", R"("otherCollections": 1, "faults": {"openFailures": 2})", kNoController, 1, -1},
-      {"VERSION unreadable", R"("faults": {"readFailures": {"8240": 5}})", kUnreadable, 1, 0},
-      {"VERSION of another length", R"("faults": {"lengthMismatch": {"8240": 5}})", kUnreadable, 1, 0},
-      {"head unreadable", R"("faults": {"readFailures": {"8050": 1}})", kUnreadable, 1, 0},
-      {"VERSION on the fifth read", R"("faults": {"readFailures": {"8240": 4}})", kOk, 1, 0},
-      {"damaged head", WithConfig({0x84, 0x01, 0x7C}), kOk, 1, 0},
+      {"fresh controller", "", kOk, 1, 0, ""},
+      {"no controller", R"("present": false)", kNoController, 0, -1, "the system shows no HID interfaces at all"},
+      {"foreign vendor only", R"("vendorId": 4660, "otherCollections": 1)", kNoController, 2, -1,
+       "[1] has the controller's usages but vendor 0x1234, and this build of tessaro takes vendor 0x0000 only"},
+      {"several matching", R"("otherCollections": 2, "matchingCollections": 2)", kOk, 4, 2, ""},
+      {"walk finds nothing", R"("otherCollections": 1, "faults": {"openFailures": 2})", kNoController, 1, -1, ""},
+      {"VERSION unreadable", R"("faults": {"readFailures": {"8240": 5}})", kUnreadable, 1, 0, ""},
+      {"VERSION of another length", R"("faults": {"lengthMismatch": {"8240": 5}})", kUnreadable, 1, 0, ""},
+      {"head unreadable", R"("faults": {"readFailures": {"8050": 1}})", kUnreadable, 1, 0, ""},
+      {"VERSION on the fifth read", R"("faults": {"readFailures": {"8240": 4}})", kOk, 1, 0, ""},
+      {"damaged head", WithConfig({0x84, 0x01, 0x7C}), kOk, 1, 0, "the configuration head does not sum to 0"},
+      {"left in its update program", R"("mode": "updateProgram")", kOk, 1, 0,
+       "the controller is still in its update program"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -82,6 +97,10 @@ TEST(Info, DevicesOfEachSimulatedHost) {
     EXPECT_EQ(run.err, "");
     const Json json = JsonOf(run);
     EXPECT_EQ(json["exitCode"], c.exitCode);
+    ASSERT_EQ(json["hints"].size(), c.hint.empty() ? 0u : 1u) << json["hints"].dump();
+    if (!c.hint.empty()) {
+      EXPECT_EQ(json["hints"][0].get<std::string>().rfind(c.hint, 0), 0u) << json["hints"][0];
+    }
     ASSERT_EQ(json["interfaces"].size(), c.interfaces);
     for (size_t i = 0; i < c.interfaces; ++i) {
       const Json& entry = json["interfaces"][i];
@@ -210,12 +229,18 @@ TEST(Info, ConfigurationFacts) {
     Json tokens;
     Json version;
     Json keptInFlash;
+    std::string warning;  // part of the last warning, "" for none
   };
   const std::vector<Case> cases = {
-      {testing::CfgText(testing::BalancedCfgBytes(0x85, {1, 2, 3})), kOk, 5, 0x85, true},
-      {testing::CfgText(testing::BalancedCfgBytes(0x21, {})), kOk, 2, 0x21, false},
-      {testing::CfgText(std::vector<uint8_t>(32689, 0)), kRefused, 32689, 0, false},
-      {"0x80,0x01,0x7E", kRefused, nullptr, nullptr, nullptr},
+      {testing::CfgText(testing::BalancedCfgBytes(0x85, {1, 2, 3})), kOk, 5, 0x85, true, ""},
+      {testing::CfgText(testing::BalancedCfgBytes(0x21, {})), kOk, 2, 0x21, false, ""},
+      {testing::CfgText(std::vector<uint8_t>(32689, 0)), kRefused, 32689, 0, false, ""},
+      {"0x80,0x01,0x7E", kRefused, nullptr, nullptr, nullptr, ""},
+      // The loader's rules take a shell script: its one 'x' is a byte 0x00.
+      {"#!/bin/sh\nexit 0\n", kOk, 1, 0, false,
+       "not only 0xHH tokens (first other text at line 1, column 1): the loader takes every 'x' as the start of a "
+       "byte, so 1 of its 1 bytes come from other text"},
+      {"0x85, 0x7B\r\n# tuned\n", kOk, 2, 0x85, true, "at line 2, column 1): 6 characters outside the tokens"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text.substr(0, 40));
@@ -226,6 +251,12 @@ TEST(Info, ConfigurationFacts) {
     EXPECT_EQ(json["version"], c.version);
     EXPECT_EQ(json["keptInFlash"], c.keptInFlash);
     EXPECT_EQ(json["accepted"], c.exitCode == kOk);
+    const bool warned = !json["warnings"].empty() &&
+                        json["warnings"].back().get<std::string>().find("0xHH tokens") != std::string::npos;
+    EXPECT_EQ(warned, !c.warning.empty()) << json["warnings"].dump();
+    if (warned) {
+      EXPECT_NE(json["warnings"].back().get<std::string>().find(c.warning), std::string::npos);
+    }
   }
 }
 
@@ -278,9 +309,11 @@ TEST(Info, PlanOfEachOutcome) {
     EXPECT_EQ(CountPrefix(TraceLines(plan), "walk"), 1);
     ExpectOnlyReads(plan);
 
-    // What tessaro-sim then does with the same controller and file.
-    std::vector<std::string> jobArgs = {c.job[0] == "firmware" ? "-f" : "-c", "--file", c.job[1]};
-    jobArgs.insert(jobArgs.end(), c.job.begin() + 2, c.job.end());
+    // What tessaro-sim then does with the same controller and file, run as
+    // the command the plan prints (these file names need no quotes).
+    std::vector<std::string> jobArgs = Words(json["tessaroCommand"].get<std::string>());
+    ASSERT_EQ(jobArgs.at(0), "tessaro");
+    jobArgs.erase(jobArgs.begin());
     const RunResult job = RunSim(jobArgs, files);
     EXPECT_EQ(job.exitCode, ExitCode(c.tessaroExitCode));
     for (const Json& line : json["lines"]) {
@@ -352,6 +385,67 @@ TEST(Info, RefusesWhatTessaroRefusesWithItsReason) {
     // tessaro never switched the controller to its update program for it.
     for (const std::string& event : Timeline(tool)) EXPECT_EQ(event.find("0e10"), std::string::npos) << event;
   }
+}
+
+// What a person reads: the system's reason for a file that cannot be
+// opened and no verdict of a mask for it, control bytes of a file shown as
+// \xHH, the tessaro command a plan foretells.
+TEST(Info, WordsAUserCanActOn) {
+  // The system's own words for a missing file.
+  const std::string missing = IsWindowsBuild() ? "(error 2)" : "No such file or directory (errno 2)";
+  std::string escapePid = SampleFirmware().bytes;
+  escapePid.replace(15, 4, "T\x1B[J");
+  testing::SealFwImage(escapePid);
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<InputFile> files;
+    int exitCode;
+    std::vector<std::string> shown;
+    std::vector<std::string> notShown;
+  };
+  const std::vector<Case> cases = {
+      {"firmware missing", {"firmware", "fw.bin"}, {}, kRefused,
+       {"file error: cannot be opened: ", missing, "verdict: refused: the file was not read\n"}, {"for mask"}},
+      {"plan of a configuration missing", {"plan", "config", "my cfg.txt"}, {}, kRefused,
+       {"command: tessaro -c --file=\"my cfg.txt\"\n", "decision: refused: the configuration file cannot be opened: ",
+        missing}, {}},
+      {"control bytes in the PID", {"firmware", "fw.bin"}, {{"fw.bin", escapePid}}, kOk, {"PID: T\\x1B[J\n"},
+       {"\x1B"}},
+      {"plan with every option", {"plan", "firmware", "fw.bin", "--flag=0x80000844", "-i"}, {SampleFirmware()}, kOk,
+       {"command: tessaro -f --file=fw.bin --flag=-2147481532 --ignoreVer\n"}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<InputFile> files = c.files;
+    files.push_back(SimState());
+    const RunResult run = RunInfoSim(c.args, files);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.out;
+    for (const std::string& text : c.shown) {
+      EXPECT_NE(run.out.find(TextMode(text)), std::string::npos) << text << "\n" << run.out;
+    }
+    for (const std::string& text : c.notShown) EXPECT_EQ(run.out.find(text), std::string::npos) << text;
+  }
+}
+
+// A controller left in its update program: devices says to run the update
+// again, and after that run says nothing more. The companion adds its lines
+// to the simulator's trace after the job's, which it does not wipe.
+TEST(Info, AdviceForAControllerLeftInItsUpdateProgram) {
+  if (IsWindowsBuild()) GTEST_SKIP() << "the simulator's files behave alike; the Windows words are tested above";
+  const RunResult folder = Folder({SampleFirmware(), SimState(R"("mode": "updateProgram")")});
+  const RunResult before = RunIn(folder, {"--json", "devices"}, Program::kInfoSim);
+  ASSERT_EQ(JsonOf(before)["hints"].size(), 1u);
+  EXPECT_NE(JsonOf(before)["hints"][0].get<std::string>().find("run the firmware update again"), std::string::npos);
+  const RunResult job = RunIn(folder, {"-f", "--file=fw.bin"}, Program::kSim);
+  EXPECT_EQ(job.exitCode, 0) << job.out;
+  const std::vector<std::string> jobTrace = TraceLines(job);
+  const RunResult after = RunIn(folder, {"--json", "devices"}, Program::kInfoSim);
+  EXPECT_TRUE(JsonOf(after)["hints"].empty()) << after.out;
+  const std::vector<std::string> trace = TraceLines(after);
+  ASSERT_GT(trace.size(), jobTrace.size());
+  EXPECT_TRUE(std::equal(jobTrace.begin(), jobTrace.end(), trace.begin()));
+  EXPECT_EQ(trace[jobTrace.size()], "walk");
 }
 
 // Real time, kept short: a firmware update holds the simulated controller
