@@ -50,6 +50,10 @@ struct Timed {
 
 // The guard's window comes and goes on a thread of its own: waits up to
 // waitMs for it to be there, or gone.
+// Wine makes its first window slowly on a loaded machine; the wait ends as
+// soon as the window is there (or gone).
+constexpr DWORD kWindowWaitMs = 20000;
+
 HWND WindowAfterMs(DWORD waitMs, bool there) {
   const DWORD startMs = GetTickCount();
   HWND window = FindWindowW(kSessionWindowClass, nullptr);
@@ -101,7 +105,7 @@ TEST(Win32UpdateGuardTest, SessionEndsWaitForTheRunAndSayOnceWhy) {
     }
 
     guard.Begin();
-    ASSERT_NE(WindowAfterMs(2000, true), nullptr);
+    ASSERT_NE(WindowAfterMs(kWindowWaitMs, true), nullptr);
     const DWORD startMs = GetTickCount();
     Timed first;
     Timed second;
@@ -113,7 +117,7 @@ TEST(Win32UpdateGuardTest, SessionEndsWaitForTheRunAndSayOnceWhy) {
     handler.join();
     again.join();
     // The window of a held end goes once its thread has seen both messages.
-    EXPECT_EQ(WindowAfterMs(2000, false), nullptr);
+    EXPECT_EQ(WindowAfterMs(kWindowWaitMs, false), nullptr);
 
     // Held past the update's end, for the run to write its files, until
     // the grace is used up; the process's exit would cut the wait short.
@@ -132,7 +136,7 @@ TEST(Win32UpdateGuardTest, AnUpdateLongerThanTheGraceIsLeftToTheSystem) {
   constexpr uint32_t kGraceMs = 300;
   Win32UpdateGuard guard(kGraceMs);
   guard.Begin();
-  WindowAfterMs(2000, true);
+  WindowAfterMs(kWindowWaitMs, true);
   const DWORD startMs = GetTickCount();
   EXPECT_EQ(Win32UpdateGuard::OnConsoleEvent(CTRL_CLOSE_EVENT), TRUE);
   const DWORD spentMs = GetTickCount() - startMs;
@@ -145,7 +149,7 @@ TEST(Win32UpdateGuardTest, CtrlCDuringAnUpdateIsHeldWithOneNotice) {
   HandlerOutput output;
   Win32UpdateGuard guard;
   guard.Begin();
-  WindowAfterMs(2000, true);
+  WindowAfterMs(kWindowWaitMs, true);
   EXPECT_EQ(Win32UpdateGuard::OnConsoleEvent(CTRL_C_EVENT), TRUE);
   EXPECT_EQ(Win32UpdateGuard::OnConsoleEvent(CTRL_BREAK_EVENT), TRUE);
   guard.End();
@@ -162,14 +166,14 @@ TEST(Win32UpdateGuardTest, RestartIsRefusedWhileAnUpdateRuns) {
   Win32UpdateGuard guard;
   EXPECT_EQ(FindWindowW(kSessionWindowClass, nullptr), nullptr);
   guard.Begin();
-  const HWND window = WindowAfterMs(2000, true);
+  const HWND window = WindowAfterMs(kWindowWaitMs, true);
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(GetParent(window), nullptr);
   EXPECT_FALSE(IsWindowVisible(window));
   EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
   EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, 0), FALSE);
   guard.End();
-  EXPECT_EQ(WindowAfterMs(2000, false), nullptr);
+  EXPECT_EQ(WindowAfterMs(kWindowWaitMs, false), nullptr);
   EXPECT_FALSE(IsWindow(window));
   const std::string text = "a restart or sign-out was asked for during an update; it is held until the update ends";
   EXPECT_EQ(output.Err(), "tessaro: " + text + "\r\n");
@@ -177,9 +181,9 @@ TEST(Win32UpdateGuardTest, RestartIsRefusedWhileAnUpdateRuns) {
 
   // A second update holds again.
   guard.Begin();
-  EXPECT_NE(WindowAfterMs(2000, true), nullptr);
+  EXPECT_NE(WindowAfterMs(kWindowWaitMs, true), nullptr);
   guard.End();
-  EXPECT_EQ(WindowAfterMs(2000, false), nullptr);
+  EXPECT_EQ(WindowAfterMs(kWindowWaitMs, false), nullptr);
 }
 
 // A console of the test's own, in the OEM code page of a Western PC: the
