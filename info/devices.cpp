@@ -24,23 +24,28 @@ int RunDevices(const InfoOptions& options, const std::string&, HidDiagnosis& dia
     exitCode = kExitBusy;
   }
   connection.Close();
+  const std::vector<std::string> matches = MatchingPaths(survey);
+  const char* const noneNote = survey.busy >= 0 ? kBusyNote : kRetryNote;
+  const std::string note = facts.found ? "" : survey.busy < 0 && !survey.chosen.empty() ? NoDeviceNote(survey.chosen) : noneNote;
   if (options.json) {
     Json json = {{"command", "devices"},
                  {"build", {{"vendorId", kVendorId}, {"usagePage", reg::kUsagePage}, {"usage", reg::kUsage}}},
                  {"hostNotes", survey.hostNotes},
                  {"interfaces", SurveyJson(survey)},
                  {"controller", ControllerJson(connection, facts, true, true)},
-                 {"note", facts.found ? Json(nullptr) : Json(survey.busy >= 0 ? kBusyNote : kRetryNote)},
-                 {"exitCode", exitCode}};
+                 {"note", facts.found ? Json(nullptr) : Json(note)}};
+    PutMatches(json, survey.chosen, matches);
+    json["exitCode"] = exitCode;
     PrintJson(json);
   } else {
     std::printf("build: vendor %s, usage page %s, usage %s\n", Hex(kVendorId, 4).c_str(),
                 Hex(reg::kUsagePage, 4).c_str(), Hex(reg::kUsage, 4).c_str());
     PrintSurvey(survey);
+    std::fputs(MatchesText(survey.chosen, matches, facts.path).c_str(), stdout);
     if (facts.found) {
       std::fputs(ControllerText(connection, facts, true, true).c_str(), stdout);
     } else {
-      std::printf("controller: none\nnote: %s\n", survey.busy >= 0 ? kBusyNote : kRetryNote);
+      std::printf("controller: none\nnote: %s\n", note.c_str());
     }
   }
   return exitCode;
