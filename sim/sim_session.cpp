@@ -8,15 +8,16 @@
 
 namespace tessaro::sim {
 
-Session::Session(uint16_t buildVendorId)
+Session::Session(uint16_t buildVendorId, uint32_t number)
     : buildVendorId_(buildVendorId),
+      files_(ControllerFiles(number)),
       state_(FactoryState(buildVendorId)),
-      trace_(SimFilePath(kTraceFileName), kTraceFileName) {}
+      trace_(SimFilePath(files_.trace), files_.trace) {}
 
 void Session::Begin() {
   if (begun()) return;
   std::string error;
-  if (!CheckStatePaths(error) || !LoadState(state_, error)) throw StateFileError(error);
+  if (!CheckStatePaths(error, files_) || !LoadState(state_, error, files_)) throw StateFileError(error);
   controller_ = std::make_unique<Controller>(state_, flash_, [this](const std::string& line) { Trace(line); });
 }
 
@@ -24,18 +25,18 @@ bool Session::Acquire(uint32_t& holderPid) {
   holderPid = 0;
   if (lock_.held()) return true;
   std::string error;
-  if (!CheckStatePaths(error)) Fail(error);
-  switch (lock_.TryLock(SimFilePath(kFlashFileName), holderPid)) {
+  if (!CheckStatePaths(error, files_)) Fail(error);
+  switch (lock_.TryLock(SimFilePath(files_.flash), holderPid)) {
     case LockOutcome::kBusy:
       return false;
     case LockOutcome::kFailed:
-      Fail(std::string(kFlashFileName) + ": cannot be written");
+      Fail(files_.flash + ": cannot be written");
     case LockOutcome::kTaken:
       break;
   }
   // Another run may have changed the controller since this one last held it.
   State fresh = FactoryState(buildVendorId_);
-  if (!LoadState(fresh, error) || !LoadFlash(flash_, error)) {
+  if (!LoadState(fresh, error, files_) || !LoadFlash(flash_, error, files_)) {
     lock_.Unlock();
     throw StateFileError(error);
   }
@@ -53,7 +54,7 @@ void Session::Release() {
   if (!saveFailed_) {
     std::string error;
     // The kill counter moves without a save at every event.
-    if (!SaveState(state_, buildVendorId_, error)) {
+    if (!SaveState(state_, buildVendorId_, error, files_)) {
       saveFailed_ = true;
       std::fprintf(stderr, "%s\n", error.c_str());
     }
@@ -62,7 +63,7 @@ void Session::Release() {
 }
 
 void Session::End() {
-  if (begun() && !traceStarted_ && !saveFailed_) {
+  if (begun() && !traceStarted_ && !saveFailed_ && !shared_) {
     try {
       uint32_t holderPid = 0;
       Acquire(holderPid);
@@ -83,7 +84,7 @@ void Session::AfterEvent() {
   // written back used up, so that the next run goes through.
   if (lock_.held() && !saveFailed_) {
     std::string error;
-    SaveState(state_, buildVendorId_, error);
+    SaveState(state_, buildVendorId_, error, files_);
   }
   trace_.Flush();
   std::_Exit(kKilledExitCode);
@@ -93,9 +94,9 @@ void Session::Save(bool wholeState) {
   std::string error;
   size_t begin = 0;
   size_t end = 0;
-  if (flash_.TakeChanged(begin, end) && !SaveFlashRange(flash_, begin, end, error)) Fail(error);
+  if (flash_.TakeChanged(begin, end) && !SaveFlashRange(flash_, begin, end, error, files_)) Fail(error);
   const bool stateChanged = controller_->TakeStateChanged();
-  if ((stateChanged || wholeState) && !SaveState(state_, buildVendorId_, error)) Fail(error);
+  if ((stateChanged || wholeState) && !SaveState(state_, buildVendorId_, error, files_)) Fail(error);
 }
 
 void Session::Fail(const std::string& error) {
@@ -111,6 +112,11 @@ void Session::StartTrace() {
   trace_.Open();
   for (const std::string& line : earlyLines_) trace_.Write(line);
   earlyLines_.clear();
+}
+
+void Session::TraceHost(const std::string& line) {
+  if (traceStarted_ && !lock_.held()) return;
+  Trace(line);
 }
 
 void Session::Trace(const std::string& line) {
