@@ -25,8 +25,8 @@ int RunDevices(const InfoOptions& options, const std::string&, HidDiagnosis& dia
   }
   connection.Close();
   const std::vector<std::string> matches = MatchingPaths(survey);
-  const char* const noneNote = survey.busy >= 0 ? kBusyNote : kRetryNote;
-  const std::string note = facts.found ? "" : survey.busy < 0 && !survey.chosen.empty() ? NoDeviceNote(survey.chosen) : noneNote;
+  std::string note = survey.busy >= 0 ? kBusyNote : kRetryNote;
+  if (survey.busy < 0 && !survey.chosen.empty()) note = NoDeviceNote(survey.chosen);
   if (options.json) {
     Json json = {{"command", "devices"},
                  {"build", {{"vendorId", kVendorId}, {"usagePage", reg::kUsagePage}, {"usage", reg::kUsage}}},

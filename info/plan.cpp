@@ -251,7 +251,8 @@ int RunPlanFirmware(const InfoOptions& options, const std::string& name, HidDiag
   PutMatches(json, ChosenDevice(), facts.matches);
   json["imagePid"] = image.valid ? Json(std::string(image.pid)) : Json(nullptr);
   json["imageVid"] = image.valid ? Json(VidText(image.vid, "")) : Json(nullptr);
-  std::string head = MatchesText(ChosenDevice(), facts.matches, facts.path) + ControllerText(connection, facts, true, false);
+  std::string head = MatchesText(ChosenDevice(), facts.matches, facts.path);
+  head += ControllerText(connection, facts, true, false);
   if (image.valid) {
     head += "image: " + name + ", PID " + image.pid + ", VID " + VidText(image.vid) + ", mask " + Hex(options.mask, 1) +
             "\n";
@@ -273,7 +274,8 @@ int RunPlanConfig(const InfoOptions& options, const std::string& name, HidDiagno
   json["controller"] = ControllerJson(connection, facts, false, true);
   PutMatches(json, ChosenDevice(), facts.matches);
   json["fileVersion"] = image.valid ? Json(image.version) : Json(nullptr);
-  std::string head = MatchesText(ChosenDevice(), facts.matches, facts.path) + ControllerText(connection, facts, false, true);
+  std::string head = MatchesText(ChosenDevice(), facts.matches, facts.path);
+  head += ControllerText(connection, facts, false, true);
   if (image.valid) {
     head += "file: " + name + ", version " + CfgVersionText(image.version) + ", " + std::to_string(image.length) +
             " bytes\n";

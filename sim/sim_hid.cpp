@@ -32,7 +32,8 @@ void SimHid::Begin() {
                            ": controllers: each controller is one matching collection; matchingCollections must be 1");
     }
     if (!(state.faults.openFailures == Counter{})) {
-      throw StateFileError(std::string(kStateFileName) + ": faults.openFailures: not available with controllers above 1");
+      throw StateFileError(std::string(kStateFileName) +
+                           ": faults.openFailures: not available with controllers above 1");
     }
   }
   sessions_.push_back(&session_);

@@ -84,9 +84,9 @@ bool CConnectionTLC::Probe(const HidInterface& interface) {
   uint16_t usagePage = 0;
   uint16_t usage = 0;
   uint16_t vendorId = 0;
-  return hid.Open(interface, opened.get()) && IsOpenHandle(opened.get()) && hid.GetCaps(opened.get(), usagePage, usage) &&
-         hid.GetVendorId(opened.get(), vendorId) && openParams.vendorId == vendorId &&
-         openParams.usagePage == usagePage && openParams.usage == usage;
+  return hid.Open(interface, opened.get()) && IsOpenHandle(opened.get()) &&
+         hid.GetCaps(opened.get(), usagePage, usage) && hid.GetVendorId(opened.get(), vendorId) &&
+         openParams.vendorId == vendorId && openParams.usagePage == usagePage && openParams.usage == usage;
 }
 
 bool CConnectionTLC::Walk(HidHandle& handle, const std::string& only, const std::vector<std::string>& passOver) {
