@@ -137,8 +137,8 @@ TEST(Info, DeviceChoosesTheControllerAndEveryMatchIsNamed) {
       EXPECT_EQ(json["matches"], all);
     }
     const RunResult text = RunInfoSim({"devices", "--device", SimPath(chosen)}, files);
-    EXPECT_NE(text.out.find("matches: 3\n"), std::string::npos);
-    EXPECT_NE(text.out.find("  " + SimPath(chosen) + " (taken)\n"), std::string::npos);
+    EXPECT_NE(text.out.find(TextMode("matches: 3\n")), std::string::npos);
+    EXPECT_NE(text.out.find(TextMode("  " + SimPath(chosen) + " (taken)\n")), std::string::npos);
   }
   const RunResult wrong = RunInfoSim({"devices", "--json", "--device", "nowhere"}, {SimState(R"("controllers": 2)")});
   EXPECT_EQ(wrong.exitCode, kNoController);
