@@ -128,11 +128,8 @@ InfoOptions ParseCommandLine(int argc, char** argv) {
         options.error = "--device needs a path";
         return options;
       }
+      // Empty, as an empty TESSARO_DEVICE: the first match.
       options.device = arg == "--device" ? argv[++i] : arg.substr(9);
-      if (options.device.empty()) {
-        options.error = "--device needs a path";
-        return options;
-      }
     } else if (arg.size() > 1 && arg[0] == '-') {
       options.error = "unknown option: " + arg;
       return options;
