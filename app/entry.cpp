@@ -2,12 +2,14 @@
 
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/options.h"
 #include "app/run_records.h"
 #include "base/log.h"
 #include "cmdline/cmdline.h"
+#include "transport/connection.h"
 #include "update/jobs.h"
 
 namespace tessaro {
@@ -42,6 +44,10 @@ int32_t RunTessaro(int argc, char** argv) {
   parser.parseOrExit(argc, argv);
   const RunOptions options = ReadOptions(parser);
   records.SetOptions(options);
+  // A variable rather than an option, so that the command line stays as
+  // scripts know it; unset or empty, the first match is the controller.
+  const char* device = std::getenv("TESSARO_DEVICE");
+  ChooseDevice(device != nullptr ? device : "");
 
   // The refusals below print straight to the console: they run before any
   // job, so they neither open nor touch the log file.

@@ -213,6 +213,9 @@ std::string ResultJson(const RunSummary& summary) {
   } else if (facts.configImage) {
     root["image"] = Json{{"cfgVersion", facts.imageCfgVersion}};
   }
+  // Which collection the job took, and every one it could have taken.
+  root["controller"] = TextOrNull(facts.controller);
+  root["matches"] = facts.matches.empty() ? Json(nullptr) : Json(facts.matches);
   root["lastMessage"] = TextOrNull(summary.refusal.empty() ? facts.lastMessage : summary.refusal);
   root["lastError"] = TextOrNull(facts.lastError);
   root["start"] = summary.startUtc;

@@ -107,6 +107,14 @@ class HidBackend {
 // are case-blind, and a backslash may not follow the namespace prefix).
 std::wstring ControllerLockName(const std::wstring& devicePath);
 
+// A device path as listings and records show it: UTF-8 (paths are UTF-16
+// on Windows, UTF-32 elsewhere; bad units become U+FFFD).
+std::string Utf8(const std::wstring& text);
+
+// Whether two device paths as listings show them name the same interface:
+// ASCII letters compared without case, as Windows compares its paths.
+bool SameDevicePath(const std::string& a, const std::string& b);
+
 // The installed backend; returns the one installed before. nullptr installs
 // one with no devices, on which every call fails.
 HidBackend& TheHid();

@@ -21,6 +21,14 @@ void ActivateRunFacts(RunFacts* facts, Sha256Function hash) {
   activeHash = hash;
 }
 
+bool RunFactsActive() { return activeFacts != nullptr; }
+
+void NoteController(const std::string& path, const std::vector<std::string>& matches) {
+  if (activeFacts == nullptr) return;
+  activeFacts->controller = path;
+  activeFacts->matches = matches;
+}
+
 void NoteOpened() {
   if (activeFacts != nullptr) activeFacts->opened = true;
 }

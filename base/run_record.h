@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tessaro {
 
@@ -35,6 +36,10 @@ struct HeadFacts {
 
 struct RunFacts {
   bool opened = false;
+  // The path of the collection the job took ("" when none), and every
+  // matching collection its walk met, in walk order.
+  std::string controller;
+  std::vector<std::string> matches;
   // The VERSION block: the first read, then the last read after it.
   VersionFacts versionBefore;
   VersionFacts versionAfter;
@@ -64,7 +69,12 @@ using Sha256Function = std::string (*)(const uint8_t* data, size_t lengthBytes);
 // image is kept.
 void ActivateRunFacts(RunFacts* facts, Sha256Function hash);
 
+// Whether a record is being filled: the connection then walks on past the
+// controller it takes, to name every match.
+bool RunFactsActive();
+
 void NoteOpened();
+void NoteController(const std::string& path, const std::vector<std::string>& matches);
 void NoteVersionBlock(const char* pid, const uint8_t* vid, uint8_t sensorId);
 void NoteConfigHead(const uint8_t* head);
 void NoteFileRead(const uint8_t* data, size_t lengthBytes);

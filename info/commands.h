@@ -17,6 +17,8 @@ struct InfoOptions {
   bool ignoreVersion = false;
   uint32_t mask = kDefaultSubFwMask;
   bool maskGiven = false;
+  // --device: the controller's path as devices prints it, "" for the first match.
+  std::string device;
   std::vector<std::string> words;
   std::string error;
 };

@@ -12,6 +12,8 @@ namespace tessaro::info {
 struct ControllerFacts {
   bool found = false;
   std::string path;
+  // Every matching collection of the walk, in its order.
+  std::vector<std::string> matches;
   bool versionRead = false;
   std::vector<std::string> versionErrors;
   bool headRead = false;

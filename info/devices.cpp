@@ -62,24 +62,29 @@ int RunDevices(const InfoOptions& options, const std::string&, HidDiagnosis& dia
   }
   connection.Close();
   const std::vector<std::string> hints = Hints(survey, facts);
+  const std::vector<std::string> matches = MatchingPaths(survey);
+  std::string note = survey.busy >= 0 ? kBusyNote : kRetryNote;
+  if (survey.busy < 0 && !survey.chosen.empty()) note = NoDeviceNote(survey.chosen);
   if (options.json) {
     Json json = {{"command", "devices"},
                  {"build", {{"vendorId", kVendorId}, {"usagePage", reg::kUsagePage}, {"usage", reg::kUsage}}},
                  {"hostNotes", survey.hostNotes},
                  {"interfaces", SurveyJson(survey)},
                  {"controller", ControllerJson(connection, facts, true, true)},
-                 {"note", facts.found ? Json(nullptr) : Json(survey.busy >= 0 ? kBusyNote : kRetryNote)},
-                 {"hints", hints},
-                 {"exitCode", exitCode}};
+                 {"note", facts.found ? Json(nullptr) : Json(note)},
+                 {"hints", hints}};
+    PutMatches(json, survey.chosen, matches);
+    json["exitCode"] = exitCode;
     PrintJson(json);
   } else {
     std::printf("build: vendor %s, usage page %s, usage %s\n", Hex(kVendorId, 4).c_str(),
                 Hex(reg::kUsagePage, 4).c_str(), Hex(reg::kUsage, 4).c_str());
     PrintSurvey(survey);
+    std::fputs(MatchesText(survey.chosen, matches, facts.path).c_str(), stdout);
     if (facts.found) {
       std::fputs(ControllerText(connection, facts, true, true).c_str(), stdout);
     } else {
-      std::printf("controller: none\nnote: %s\n", survey.busy >= 0 ? kBusyNote : kRetryNote);
+      std::printf("controller: none\nnote: %s\n", note.c_str());
     }
     for (const std::string& hint : hints) std::printf("hint: %s\n", hint.c_str());
   }

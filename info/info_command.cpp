@@ -46,6 +46,8 @@ std::string Usage() {
          std::to_string(kDefaultSubFwMask) + ", " + Hex(kDefaultSubFwMask, 1) +
          ")\n"
          "  -i, --ignoreVer  plan as tessaro --ignoreVer would run\n"
+         "      --device     PATH: the controller at this path, as devices prints it, as tessaro's\n"
+         "                   TESSARO_DEVICE chooses it (default: the first match)\n"
          "  -?, --help       this text\n"
          "exit codes: 0 found and read / file accepted / would update; 1 would not update;\n"
          "2 file refused / would refuse; 3 no controller; 4 controller not readable; 5 controller busy;\n"
@@ -121,6 +123,13 @@ InfoOptions ParseCommandLine(int argc, char** argv) {
         return options;
       }
       options.maskGiven = true;
+    } else if (arg == "--device" || arg.rfind("--device=", 0) == 0) {
+      if (arg == "--device" && i + 1 >= argc) {
+        options.error = "--device needs a path";
+        return options;
+      }
+      // Empty, as an empty TESSARO_DEVICE: the first match.
+      options.device = arg == "--device" ? argv[++i] : arg.substr(9);
     } else if (arg.size() > 1 && arg[0] == '-') {
       options.error = "unknown option: " + arg;
       return options;
@@ -146,6 +155,7 @@ int RunInfo(int argc, char** argv, HidDiagnosis& diagnosis) {
     return kExitOk;
   }
   if (!options.error.empty()) return UsageError(options.error);
+  ChooseDevice(options.device);
   const std::vector<std::string>& words = options.words;
   if (words.empty()) return UsageError("no command");
 

@@ -11,8 +11,11 @@ namespace {
 std::string OptionalHex(bool known, uint16_t value) { return known ? Hex(value, 4) : "?"; }
 
 // What the walk says of one interface: whether tessaro takes it, and why not.
-std::string MatchText(const SurveyEntry& entry) {
+std::string MatchText(const Survey& survey, const SurveyEntry& entry) {
   if (entry.taken) return "matches: tessaro takes this one";
+  if (entry.matches && !survey.chosen.empty() && !SameDevicePath(entry.path, survey.chosen)) {
+    return "matches, but another device is chosen";
+  }
   if (entry.busy) {
     const std::string holder = entry.holderPid != 0 ? " (pid " + std::to_string(entry.holderPid) + ")" : "";
     return "matches, but another process holds it" + holder;
@@ -30,6 +33,25 @@ const char* const kRetryNote =
 const char* const kBusyNote =
     "the controller is in use by another process; tessaro would send nothing and end at once with its "
     "open-failure result";
+
+std::string NoDeviceNote(const std::string& chosen) {
+  return "no matching collection at " + chosen + "; tessaro with TESSARO_DEVICE=" + chosen +
+         " would walk 4 times, 2000 ms apart, then fail with \"no controller at TESSARO_DEVICE=" + chosen + "\"";
+}
+
+void PutMatches(Json& json, const std::string& chosen, const std::vector<std::string>& matches) {
+  json["device"] = chosen.empty() ? Json(nullptr) : Json(chosen);
+  json["matches"] = matches;
+}
+
+std::string MatchesText(const std::string& chosen, const std::vector<std::string>& matches, const std::string& taken) {
+  std::string text;
+  if (!chosen.empty()) text += "device: " + chosen + " (chosen)\n";
+  if (matches.size() < 2 && chosen.empty()) return text;
+  text += "matches: " + std::to_string(matches.size()) + "\n";
+  for (const std::string& path : matches) text += "  " + path + (path == taken ? " (taken)\n" : "\n");
+  return text;
+}
 
 std::string BusyLine(const SurveyEntry& entry) {
   return entry.holderPid != 0 ? "error     : controller in use by another process (pid " +
@@ -172,7 +194,7 @@ void PrintSurvey(const Survey& survey) {
       std::printf(", reports in %u / out %u bytes", entry.facts.inputReportBytes, entry.facts.outputReportBytes);
     }
     std::printf("\n");
-    const std::string match = MatchText(entry);
+    const std::string match = MatchText(survey, entry);
     if (entry.opened) {
       std::printf("    opened; %s\n", match.c_str());
     } else if (entry.problem.systemHeld) {

@@ -42,6 +42,12 @@ void PrintTable(const FwTable& table);
 
 Json SurveyJson(const Survey& survey);
 void PrintSurvey(const Survey& survey);
+// The matching collections: the keys "device" (the path --device chose, or
+// null) and "matches" put into `json` (the one taken is the "controller"
+// object's path); as text, the one taken marked, lines only when more than one collection matches or a
+// device was chosen, so that a host of one controller reads as before.
+void PutMatches(Json& json, const std::string& chosen, const std::vector<std::string>& matches);
+std::string MatchesText(const std::string& chosen, const std::vector<std::string>& matches, const std::string& taken);
 
 Json ControllerJson(const CConnectionTLC& connection, const ControllerFacts& facts, bool withVersion, bool withHead);
 std::string ControllerText(const CConnectionTLC& connection, const ControllerFacts& facts, bool withVersion,
@@ -50,6 +56,8 @@ std::string ControllerText(const CConnectionTLC& connection, const ControllerFac
 // What a walk that took no controller means for a tessaro run.
 extern const char* const kRetryNote;
 extern const char* const kBusyNote;
+// The note of a walk that found nothing at the chosen path.
+std::string NoDeviceNote(const std::string& chosen);
 // What tessaro says when another process holds the controller.
 std::string BusyLine(const SurveyEntry& entry);
 

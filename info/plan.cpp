@@ -78,13 +78,15 @@ uint32_t ReportsFor(uint32_t lengthBytes) {
 // one was taken.
 bool TakeController(HidDiagnosis& diagnosis, CConnectionTLC& connection, ControllerFacts& facts, Plan& plan) {
   const Survey survey = RunSurvey(diagnosis, connection);
+  facts.matches = MatchingPaths(survey);
   if (survey.taken < 0 && survey.busy >= 0) {
     Decide(plan, PlanDecision::kBusy, kBusyNote, kJobNoController);
     plan.lines = {BusyLine(survey.entries[static_cast<size_t>(survey.busy)])};
     return false;
   }
   if (survey.taken < 0) {
-    Decide(plan, PlanDecision::kNoController, kRetryNote, kJobNoController);
+    Decide(plan, PlanDecision::kNoController, survey.chosen.empty() ? kRetryNote : NoDeviceNote(survey.chosen),
+           kJobNoController);
     return false;
   }
   facts.found = true;
@@ -275,9 +277,11 @@ int RunPlanFirmware(const InfoOptions& options, const std::string& name, HidDiag
   Json json = {{"command", "plan"}, {"kind", "firmware"}, {"file", name}, {"mask", options.mask},
                {"ignoreVer", options.ignoreVersion}};
   json["controller"] = ControllerJson(connection, facts, true, false);
+  PutMatches(json, ChosenDevice(), facts.matches);
   json["imagePid"] = image.valid ? Json(std::string(image.pid)) : Json(nullptr);
   json["imageVid"] = image.valid ? Json(VidText(image.vid, "")) : Json(nullptr);
-  std::string head = ControllerText(connection, facts, true, false);
+  std::string head = MatchesText(ChosenDevice(), facts.matches, facts.path);
+  head += ControllerText(connection, facts, true, false);
   if (image.valid) {
     head += "image: " + Printable(name) + ", PID " + Printable(image.pid) + ", VID " + VidText(image.vid) + ", mask " +
             Hex(options.mask, 1) + "\n";
@@ -297,8 +301,10 @@ int RunPlanConfig(const InfoOptions& options, const std::string& name, HidDiagno
   const CfgImage& image = analysis.image;
   Json json = {{"command", "plan"}, {"kind", "config"}, {"file", name}, {"ignoreVer", options.ignoreVersion}};
   json["controller"] = ControllerJson(connection, facts, false, true);
+  PutMatches(json, ChosenDevice(), facts.matches);
   json["fileVersion"] = image.valid ? Json(image.version) : Json(nullptr);
-  std::string head = ControllerText(connection, facts, false, true);
+  std::string head = MatchesText(ChosenDevice(), facts.matches, facts.path);
+  head += ControllerText(connection, facts, false, true);
   if (image.valid) {
     head += "file: " + Printable(name) + ", version " + CfgVersionText(image.version) + ", " +
             std::to_string(image.length) + " bytes\n";

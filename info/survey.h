@@ -34,15 +34,19 @@ struct SurveyEntry {
 struct Survey {
   std::vector<SurveyEntry> entries;
   std::vector<std::string> hostNotes;
+  // The path that --device chose, "" for the first match.
+  std::string chosen;
   int taken = -1;  // index into entries, -1 when none
   int busy = -1;   // index of the match another process holds, -1 when none
 };
 
-// The walk; the interface tessaro would take is left open and claimed in
+// The paths of the matching entries, in walk order.
+std::vector<std::string> MatchingPaths(const Survey& survey);
+
+// The walk; with a device chosen (ChosenDevice()), only a match at its path
+// is taken. The interface tessaro would take is left open and claimed in
 // connection (opened = 1), every other one is closed.
 Survey RunSurvey(HidDiagnosis& diagnosis, CConnectionTLC& connection);
 
-// Device paths are wide; listings are UTF-8.
-std::string Utf8(const std::wstring& text);
 
 }  // namespace tessaro::info

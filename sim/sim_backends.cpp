@@ -28,7 +28,7 @@ struct SimBackends::Impl {
   sim::SimDiagnosis diagnosis{hid};
   // Sleeps are traced, then slept (unless in virtual time) on the clock
   // installed before.
-  sim::SimClock clock{session, TheClock()};
+  sim::SimClock clock{hid, TheClock()};
   Installed<Clock> installedClock{&clock};
   Installed<HidBackend> installedHid{&hid};
 };

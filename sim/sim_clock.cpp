@@ -5,9 +5,9 @@
 namespace tessaro::sim {
 
 void SimClock::SleepMs(uint32_t sleepMs) {
-  session_.Trace(trace::Sleep(sleepMs));
+  hid_.TraceSleep(trace::Sleep(sleepMs));
   // Before the state is read, virtual time is not known to be asked for.
-  if (!(session_.begun() && session_.state().virtualTime)) underlying_.SleepMs(sleepMs);
+  if (!hid_.VirtualTime()) underlying_.SleepMs(sleepMs);
 }
 
 }  // namespace tessaro::sim

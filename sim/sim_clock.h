@@ -3,19 +3,19 @@
 // the clock installed before unless the state asks for virtual time. The
 // time of day is always the one installed before, so log stamps stay real.
 #include "base/clock.h"
-#include "sim/sim_session.h"
+#include "sim/sim_hid.h"
 
 namespace tessaro::sim {
 
 class SimClock final : public Clock {
  public:
-  SimClock(Session& session, Clock& underlying) : session_(session), underlying_(underlying) {}
+  SimClock(SimHid& hid, Clock& underlying) : hid_(hid), underlying_(underlying) {}
 
   UtcTime NowUtc() override { return underlying_.NowUtc(); }
   void SleepMs(uint32_t sleepMs) override;
 
  private:
-  Session& session_;
+  SimHid& hid_;
   Clock& underlying_;
 };
 

@@ -5,6 +5,7 @@
 #include "base/trace.h"
 #include "sim/hex.h"
 #include "sim/sim_backends.h"
+#include "sim/state_files.h"
 #include "transport/registers.h"
 
 namespace tessaro::sim {
@@ -19,17 +20,80 @@ std::wstring CollectionPath(uint32_t number) {
 }  // namespace
 
 void SimHid::Begin() {
-  if (session_.begun()) return;
+  if (!sessions_.empty()) return;
   session_.Begin();
   const State& state = session_.state();
-  const uint32_t matching = state.present ? state.matchingCollections : 0;
+  if (state.controllers > 1) {
+    session_.SetShared();
+    // Each controller is its own collection; a walk takes no lock there,
+    // so no walk can use up a fault.
+    if (state.matchingCollections != 1) {
+      throw StateFileError(std::string(kStateFileName) +
+                           ": controllers: each controller is one matching collection; matchingCollections must be 1");
+    }
+    if (!(state.faults.openFailures == Counter{})) {
+      throw StateFileError(std::string(kStateFileName) +
+                           ": faults.openFailures: not available with controllers above 1");
+    }
+  }
+  sessions_.push_back(&session_);
+  for (uint32_t number = 2; number <= state.controllers; ++number) {
+    others_.push_back(std::make_unique<Session>(session_.buildVendorId(), session_.appendTrace(), number));
+    others_.back()->SetShared();
+    sessions_.push_back(others_.back().get());
+  }
+  claimedHandles_.assign(sessions_.size(), 0);
+  const uint32_t matching = !state.present ? 0 : several() ? state.controllers : state.matchingCollections;
   for (uint32_t i = 0; i < state.otherCollections + matching; ++i) {
-    collections_.push_back(Collection{CollectionPath(i + 1), i >= state.otherCollections});
+    const bool isMatching = i >= state.otherCollections;
+    const size_t controller = isMatching && several() ? i - state.otherCollections : 0;
+    collections_.push_back(Collection{CollectionPath(i + 1), isMatching, controller});
+  }
+}
+
+Session& SimHid::SessionOf(const Collection& collection) {
+  Session& session = *sessions_[collection.matching ? collection.controller : 0];
+  session.Begin();
+  return session;
+}
+
+void SimHid::TraceHost(const std::string& line) {
+  if (!several()) {
+    session_.Trace(line);
+    return;
+  }
+  for (Session* session : sessions_) session->TraceHost(line);
+}
+
+void SimHid::TraceAt(const Collection& collection, const std::string& line) {
+  if (several() && collection.matching) {
+    SessionOf(collection).TraceHost(line);
+  } else {
+    TraceHost(line);
+  }
+}
+
+void SimHid::AfterHostEvent() {
+  if (!several()) {
+    session_.AfterEvent();
+    return;
+  }
+  for (Session* session : sessions_) {
+    if (session->held()) session->AfterEvent();
   }
 }
 
 std::unique_ptr<HidWalk> SimHid::BeginWalk() {
   Begin();
+  std::vector<HidInterface> interfaces;
+  if (several()) {
+    TraceHost(trace::Walk());
+    for (size_t i = 0; i < collections_.size(); ++i) {
+      interfaces.push_back(HidInterface{collections_[i].path, static_cast<uint32_t>(i)});
+    }
+    AfterHostEvent();
+    return std::make_unique<ListWalk>(std::move(interfaces));
+  }
   // The walk's fault is the controller's state: it is used up only under
   // the lock. A walk while another run holds the controller shows it as it
   // is, and the open that follows finds it busy.
@@ -39,7 +103,6 @@ std::unique_ptr<HidWalk> SimHid::BeginWalk() {
   bool changed = false;
   const bool hideMatching = locked && UseUp(session_.state().faults.openFailures, changed);
   if (changed) session_.controller().MarkStateChanged();
-  std::vector<HidInterface> interfaces;
   for (size_t i = 0; i < collections_.size(); ++i) {
     if (collections_[i].matching && hideMatching) continue;
     interfaces.push_back(HidInterface{collections_[i].path, static_cast<uint32_t>(i)});
@@ -53,18 +116,25 @@ bool SimHid::Open(const HidInterface& interface, HidHandle& out) {
   Begin();
   out = kInvalidHidHandle;
   for (size_t i = 0; i < collections_.size(); ++i) {
-    if (collections_[i].path != interface.path) continue;
+    const Collection& collection = collections_[i];
+    if (collection.path != interface.path) continue;
     OpenHandle open{i, false, 0};
     // Opening is shared, as on a host; the controller behind a matching
-    // collection is locked here, and Claim tells the connection the outcome.
-    if (collections_[i].matching) {
+    // collection is locked here (on a host of several, when claimed), and
+    // Claim tells the connection the outcome.
+    Session& session = SessionOf(collection);
+    if (collection.matching && !several()) {
       open.claimed = session_.Acquire(open.holderPid);
-      if (open.claimed) ++claimedHandles_;
+      if (open.claimed) ++claimedHandles_[0];
     }
     out = nextHandle_++;
     openHandles_[out] = open;
-    session_.Trace(trace::Open(interface.path));
-    session_.AfterEvent();
+    TraceAt(collection, trace::Open(interface.path));
+    if (several() && collection.matching) {
+      session.AfterEvent();
+    } else {
+      AfterHostEvent();
+    }
     return true;
   }
   return Fail(kErrorFileNotFound);
@@ -113,6 +183,13 @@ bool SimHid::GetVendorId(HidHandle handle, uint16_t& vendorId) {
 HidClaim SimHid::Claim(const HidInterface&, HidHandle handle) {
   HidClaim claim;
   const auto it = openHandles_.find(handle);
+  if (several() && it != openHandles_.end() && !it->second.claimed) {
+    const Collection& collection = collections_[it->second.collection];
+    if (collection.matching) {
+      it->second.claimed = SessionOf(collection).Acquire(it->second.holderPid);
+      if (it->second.claimed) ++claimedHandles_[collection.controller];
+    }
+  }
   if (it != openHandles_.end() && collections_[it->second.collection].matching && !it->second.claimed) {
     claim.outcome = HidClaim::Outcome::kBusy;
     claim.holderPid = it->second.holderPid;
@@ -128,14 +205,18 @@ bool SimHid::SetOutputReport(HidHandle handle, const Report& report) {
   if (it != openHandles_.end() && collections_[it->second.collection].matching && !it->second.claimed) {
     return Fail(kErrorSharingViolation);
   }
-  if (FindClaimed(handle) == nullptr) {
+  const Collection* collection = FindClaimed(handle);
+  if (collection == nullptr) {
     const uint32_t error = lastError_;
-    session_.Trace(trace::Out(report, kReportLengthBytes, false));
-    session_.AfterEvent();
+    const Collection* any = Find(handle);
+    if (any != nullptr) TraceAt(*any, trace::Out(report, kReportLengthBytes, false));
+    if (any == nullptr) TraceHost(trace::Out(report, kReportLengthBytes, false));
+    AfterHostEvent();
     return Fail(error);
   }
-  const bool sent = session_.controller().SendOutput(report);
-  session_.AfterEvent();
+  Session& session = SessionOf(*collection);
+  const bool sent = session.controller().SendOutput(report);
+  session.AfterEvent();
   return sent || Fail(kErrorGenFailure);
 }
 
@@ -145,14 +226,18 @@ bool SimHid::GetInputReport(HidHandle handle, Report& report) {
   if (it != openHandles_.end() && collections_[it->second.collection].matching && !it->second.claimed) {
     return Fail(kErrorSharingViolation);
   }
-  if (FindClaimed(handle) == nullptr) {
+  const Collection* collection = FindClaimed(handle);
+  if (collection == nullptr) {
     const uint32_t error = lastError_;
-    session_.Trace(trace::InFailed());
-    session_.AfterEvent();
+    const Collection* any = Find(handle);
+    if (any != nullptr) TraceAt(*any, trace::InFailed());
+    if (any == nullptr) TraceHost(trace::InFailed());
+    AfterHostEvent();
     return Fail(error);
   }
-  const bool fetched = session_.controller().FetchInput(report);
-  session_.AfterEvent();
+  Session& session = SessionOf(*collection);
+  const bool fetched = session.controller().FetchInput(report);
+  session.AfterEvent();
   return fetched || Fail(kErrorGenFailure);
 }
 
@@ -164,23 +249,41 @@ void SimHid::Close(HidHandle handle) {
     return;
   }
   const bool claimed = it->second.claimed;
-  session_.Trace(trace::Close(collections_[it->second.collection].path));
+  const Collection& collection = collections_[it->second.collection];
+  TraceAt(collection, trace::Close(collection.path));
   openHandles_.erase(it);
-  if (claimed) --claimedHandles_;
+  const size_t controller = collection.matching ? collection.controller : 0;
+  if (claimed) --claimedHandles_[controller];
   // Closing is the last event of a job: a kill right after it still finds
   // the files whole. The close must not fail whatever the save does; a
   // failed save was reported where it happened.
   try {
-    session_.AfterEvent();
+    if (several() && collection.matching) {
+      SessionOf(collection).AfterEvent();
+    } else {
+      AfterHostEvent();
+    }
   } catch (const StateFileError& error) {
     std::fprintf(stderr, "%s\n", error.what());
   }
-  ReleaseIfUnclaimed();
+  if (several() && collection.matching) {
+    ReleaseIfUnclaimed(controller);
+  } else {
+    ReleaseIfUnclaimed();
+  }
 }
 
 void SimHid::ReleaseIfUnclaimed() {
-  if (claimedHandles_ == 0) session_.Release();
+  for (size_t controller = 0; controller < sessions_.size(); ++controller) ReleaseIfUnclaimed(controller);
 }
+
+void SimHid::ReleaseIfUnclaimed(size_t controller) {
+  if (claimedHandles_[controller] == 0) sessions_[controller]->Release();
+}
+
+void SimHid::TraceSleep(const std::string& line) { TraceHost(line); }
+
+bool SimHid::VirtualTime() { return session_.begun() && session_.state().virtualTime; }
 
 uint32_t SimHid::LastError() { return lastError_; }
 

@@ -8,16 +8,18 @@
 
 namespace tessaro::sim {
 
-Session::Session(uint16_t buildVendorId, bool appendTrace)
+Session::Session(uint16_t buildVendorId, bool appendTrace, uint32_t number)
     : buildVendorId_(buildVendorId),
+      files_(ControllerFiles(number)),
       state_(FactoryState(buildVendorId)),
-      trace_(SimFilePath(kTraceFileName), kTraceFileName,
+      appendTrace_(appendTrace),
+      trace_(SimFilePath(files_.trace), files_.trace,
              appendTrace ? trace::File::Start::kAppended : trace::File::Start::kEmptied) {}
 
 void Session::Begin() {
   if (begun()) return;
   std::string error;
-  if (!CheckStatePaths(error) || !LoadState(state_, error)) throw StateFileError(error);
+  if (!CheckStatePaths(error, files_) || !LoadState(state_, error, files_)) throw StateFileError(error);
   controller_ = std::make_unique<Controller>(state_, flash_, [this](const std::string& line) { Trace(line); });
 }
 
@@ -25,18 +27,18 @@ bool Session::Acquire(uint32_t& holderPid) {
   holderPid = 0;
   if (lock_.held()) return true;
   std::string error;
-  if (!CheckStatePaths(error)) Fail(error);
-  switch (lock_.TryLock(SimFilePath(kFlashFileName), holderPid)) {
+  if (!CheckStatePaths(error, files_)) Fail(error);
+  switch (lock_.TryLock(SimFilePath(files_.flash), holderPid)) {
     case LockOutcome::kBusy:
       return false;
     case LockOutcome::kFailed:
-      Fail(std::string(kFlashFileName) + ": cannot be written");
+      Fail(files_.flash + ": cannot be written");
     case LockOutcome::kTaken:
       break;
   }
   // Another run may have changed the controller since this one last held it.
   State fresh = FactoryState(buildVendorId_);
-  if (!LoadState(fresh, error) || !LoadFlash(flash_, error)) {
+  if (!LoadState(fresh, error, files_) || !LoadFlash(flash_, error, files_)) {
     lock_.Unlock();
     throw StateFileError(error);
   }
@@ -54,7 +56,7 @@ void Session::Release() {
   if (!saveFailed_) {
     std::string error;
     // The kill counter moves without a save at every event.
-    if (!SaveState(state_, buildVendorId_, error)) {
+    if (!SaveState(state_, buildVendorId_, error, files_)) {
       saveFailed_ = true;
       std::fprintf(stderr, "%s\n", error.c_str());
     }
@@ -63,7 +65,7 @@ void Session::Release() {
 }
 
 void Session::End() {
-  if (begun() && !traceStarted_ && !saveFailed_) {
+  if (begun() && !traceStarted_ && !saveFailed_ && !shared_) {
     try {
       uint32_t holderPid = 0;
       Acquire(holderPid);
@@ -84,7 +86,7 @@ void Session::AfterEvent() {
   // written back used up, so that the next run goes through.
   if (lock_.held() && !saveFailed_) {
     std::string error;
-    SaveState(state_, buildVendorId_, error);
+    SaveState(state_, buildVendorId_, error, files_);
   }
   trace_.Flush();
   std::_Exit(kKilledExitCode);
@@ -94,9 +96,9 @@ void Session::Save(bool wholeState) {
   std::string error;
   size_t begin = 0;
   size_t end = 0;
-  if (flash_.TakeChanged(begin, end) && !SaveFlashRange(flash_, begin, end, error)) Fail(error);
+  if (flash_.TakeChanged(begin, end) && !SaveFlashRange(flash_, begin, end, error, files_)) Fail(error);
   const bool stateChanged = controller_->TakeStateChanged();
-  if ((stateChanged || wholeState) && !SaveState(state_, buildVendorId_, error)) Fail(error);
+  if ((stateChanged || wholeState) && !SaveState(state_, buildVendorId_, error, files_)) Fail(error);
 }
 
 void Session::Fail(const std::string& error) {
@@ -113,6 +115,11 @@ void Session::StartTrace() {
   trace_.Open();
   for (const std::string& line : earlyLines_) trace_.Write(line);
   earlyLines_.clear();
+}
+
+void Session::TraceHost(const std::string& line) {
+  if (traceStarted_ && !lock_.held()) return;
+  Trace(line);
 }
 
 void Session::Trace(const std::string& line) {

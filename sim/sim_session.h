@@ -20,6 +20,7 @@
 #include "sim/controller.h"
 #include "sim/flash.h"
 #include "sim/state.h"
+#include "sim/state_files.h"
 
 namespace tessaro::sim {
 
@@ -30,13 +31,16 @@ constexpr int32_t kKilledExitCode = 137;
 class Session {
  public:
   // appendTrace: the trace keeps the lines of earlier runs (a companion that
-  // only looks adds to the record of the jobs it looks after).
-  Session(uint16_t buildVendorId, bool appendTrace);
+  // only looks adds to the record of the jobs it looks after). `number`
+  // counts the host's controllers from 1; each has its own files.
+  Session(uint16_t buildVendorId, bool appendTrace, uint32_t number = 1);
 
   // Checks and reads the state at the first call; throws StateFileError,
   // with nothing written, when it cannot be taken.
   void Begin();
   bool begun() const { return controller_ != nullptr; }
+  uint16_t buildVendorId() const { return buildVendorId_; }
+  bool appendTrace() const { return appendTrace_; }
 
   // Valid once begun.
   State& state() { return state_; }
@@ -61,6 +65,16 @@ class Session {
   // One trace line. Lines before the first lock are kept until then, and
   // dropped if the run never holds the controller.
   void Trace(const std::string& line);
+  // A line of the host's (a walk, a collection opened, a sleep) on a host
+  // of several controllers: kept while this run holds the controller, or
+  // until it first does; dropped once it let the controller go, when the
+  // file may be another run's.
+  void TraceHost(const std::string& line);
+
+  // One of several controllers: at its end a run that never took this one
+  // leaves its files alone, since taking it even for a moment could turn
+  // away a run that is just taking it.
+  void SetShared() { shared_ = true; }
 
   // The end of the run: lets the lock go, and gives the trace of a run
   // that used the HID layer without ever holding the controller its file,
@@ -78,7 +92,10 @@ class Session {
   void StartTrace();
 
   uint16_t buildVendorId_;
+  SimFiles files_;
+  bool shared_ = false;
   State state_;
+  bool appendTrace_;
   Flash flash_;
   std::unique_ptr<Controller> controller_;
   FileLock lock_;

@@ -205,6 +205,12 @@ bool ReadKey(Reader& reader, const std::string& key, const Json& value, State& s
     state.vendorId = static_cast<uint16_t>(number);
     return true;
   }
+  if (key == "controllers") {
+    if (!reader.Unsigned(value, key, kMaxCollections, number)) return false;
+    if (number == 0) return reader.Fail(key, "expected 1 or more");
+    state.controllers = static_cast<uint32_t>(number);
+    return true;
+  }
   if (key == "otherCollections" || key == "matchingCollections") {
     if (!reader.Unsigned(value, key, kMaxCollections, number)) return false;
     (key == "otherCollections" ? state.otherCollections : state.matchingCollections) = static_cast<uint32_t>(number);
@@ -313,6 +319,8 @@ std::string SerializeState(const State& state, uint16_t buildVendorId) {
   if (state.vendorId != buildVendorId) root["vendorId"] = state.vendorId;
   root["otherCollections"] = state.otherCollections;
   root["matchingCollections"] = state.matchingCollections;
+  // Written only for a host of several, so that the file of one stays as it was.
+  if (state.controllers != 1) root["controllers"] = state.controllers;
   root["pid"] = EncodePid(state.pid);
   root["vid"] = ToUpperHex(state.vid.data(), state.vid.size());
   root["sensorByte"] = state.sensorByte;

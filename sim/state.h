@@ -74,6 +74,9 @@ struct State {
   uint16_t vendorId = 0;
   uint32_t otherCollections = 0;
   uint32_t matchingCollections = 1;
+  // Controllers on the host, one matching collection each, each with its
+  // own files and lock (read from the first controller's file only).
+  uint32_t controllers = 1;
   // Characters of the PID, one byte each.
   std::array<uint8_t, 4> pid{};
   std::array<uint8_t, 4> vid{};

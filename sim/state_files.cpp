@@ -57,16 +57,27 @@ bool IsReadOnly(const char* name) {
 
 }  // namespace
 
-std::string SimFilePath(const char* name) {
+SimFiles ControllerFiles(uint32_t number) {
+  SimFiles files;
+  if (number <= 1) return files;
+  const std::string stem = "tessaro-sim-" + std::to_string(number);
+  files.state = stem + ".json";
+  files.flash = stem + ".flash";
+  files.trace = stem + ".trace";
+  files.stateTemp = stem + ".json.new";
+  return files;
+}
+
+std::string SimFilePath(const std::string& name) {
   const char* dir = std::getenv("TESSARO_SIM_DIR");
   if (dir == nullptr || *dir == '\0') return name;
   return (fs::path(dir) / name).string();
 }
 
-bool CheckStatePaths(std::string& error) {
-  for (const char* name : {kStateFileName, kFlashFileName, kTraceFileName, kStateTempFileName}) {
+bool CheckStatePaths(std::string& error, const SimFiles& files) {
+  for (const std::string* name : {&files.state, &files.flash, &files.trace, &files.stateTemp}) {
     std::error_code ignored;
-    const std::string path = SimFilePath(name);
+    const std::string path = SimFilePath(*name);
     const fs::file_status status = fs::symlink_status(path, ignored);
     const fs::file_type type = status.type();
     if (type == fs::file_type::not_found || type == fs::file_type::regular) continue;
@@ -75,31 +86,31 @@ bool CheckStatePaths(std::string& error) {
       const fs::file_type target = fs::status(path, ignored).type();
       if (target == fs::file_type::not_found || target == fs::file_type::regular) continue;
     }
-    error = std::string(name) + ": not a regular file";
+    error = *name + ": not a regular file";
     return false;
   }
   // A file the user made read-only is kept as it is, not replaced.
-  for (const char* name : {kStateFileName, kFlashFileName}) {
-    if (IsReadOnly(SimFilePath(name).c_str())) {
-      error = std::string(name) + ": read-only, cannot be written";
+  for (const std::string* name : {&files.state, &files.flash}) {
+    if (IsReadOnly(SimFilePath(*name).c_str())) {
+      error = *name + ": read-only, cannot be written";
       return false;
     }
   }
   return true;
 }
 
-bool LoadState(State& state, std::string& error) {
+bool LoadState(State& state, std::string& error, const SimFiles& files) {
   std::string text;
-  switch (ReadWholeFile(SimFilePath(kStateFileName).c_str(), kMaxStateFileBytes, text)) {
+  switch (ReadWholeFile(SimFilePath(files.state).c_str(), kMaxStateFileBytes, text)) {
     case ReadResult::kFailed:
-      error = std::string(kStateFileName) + ": cannot be read";
+      error = files.state + ": cannot be read";
       return false;
     case ReadResult::kTooLarge:
-      error = std::string(kStateFileName) + ": larger than " + std::to_string(kMaxStateFileBytes) + " bytes";
+      error = files.state + ": larger than " + std::to_string(kMaxStateFileBytes) + " bytes";
       return false;
     case ReadResult::kRead:
       if (!ParseState(text, state, error)) {
-        error = std::string(kStateFileName) + ": " + error;
+        error = files.state + ": " + error;
         return false;
       }
       break;
@@ -109,14 +120,14 @@ bool LoadState(State& state, std::string& error) {
   return true;
 }
 
-bool LoadFlash(Flash& flash, std::string& error) {
+bool LoadFlash(Flash& flash, std::string& error, const SimFiles& files) {
   std::vector<uint8_t> bytes;
-  switch (ReadWholeFile(SimFilePath(kFlashFileName).c_str(), kFlashBytes, bytes)) {
+  switch (ReadWholeFile(SimFilePath(files.flash).c_str(), kFlashBytes, bytes)) {
     case ReadResult::kFailed:
-      error = std::string(kFlashFileName) + ": cannot be read";
+      error = files.flash + ": cannot be read";
       return false;
     case ReadResult::kTooLarge:
-      error = std::string(kFlashFileName) + ": larger than the flash (" + std::to_string(kFlashBytes) + " bytes)";
+      error = files.flash + ": larger than the flash (" + std::to_string(kFlashBytes) + " bytes)";
       return false;
     case ReadResult::kRead:
     case ReadResult::kMissing:
@@ -130,12 +141,12 @@ bool LoadStateFiles(State& state, Flash& flash, std::string& error) {
   return LoadState(state, error) && LoadFlash(flash, error);
 }
 
-bool SaveState(const State& state, uint16_t buildVendorId, std::string& error) {
-  error = std::string(kStateFileName) + ": cannot be written";
-  const std::string path = SimFilePath(kStateFileName);
-  const std::string temp = SimFilePath(kStateTempFileName);
+bool SaveState(const State& state, uint16_t buildVendorId, std::string& error, const SimFiles& files) {
+  error = files.state + ": cannot be written";
+  const std::string path = SimFilePath(files.state);
+  const std::string temp = SimFilePath(files.stateTemp);
   if (IsReadOnly(path.c_str())) {
-    error = std::string(kStateFileName) + ": read-only, cannot be written";
+    error = files.state + ": read-only, cannot be written";
     return false;
   }
   const std::string text = SerializeState(state, buildVendorId);
@@ -167,13 +178,13 @@ bool SaveState(const State& state, uint16_t buildVendorId, std::string& error) {
   return true;
 }
 
-bool SaveFlashRange(const Flash& flash, size_t begin, size_t end, std::string& error) {
+bool SaveFlashRange(const Flash& flash, size_t begin, size_t end, std::string& error, const SimFiles& files) {
   const std::vector<uint8_t>& bytes = flash.Bytes();
   if (end > bytes.size()) end = bytes.size();
   if (begin >= end) return true;
   // One write of the whole range: the stream's buffer is flushed only at the
   // end, and a range longer than the buffer goes out in one call.
-  std::fstream file(SimFilePath(kFlashFileName), std::ios::binary | std::ios::in | std::ios::out);
+  std::fstream file(SimFilePath(files.flash), std::ios::binary | std::ios::in | std::ios::out);
   if (file.is_open()) {
     file.rdbuf()->pubsetbuf(nullptr, 0);
     file.seekp(static_cast<std::streamoff>(begin));
@@ -181,7 +192,7 @@ bool SaveFlashRange(const Flash& flash, size_t begin, size_t end, std::string& e
     file.close();
     if (!file.fail()) return true;
   }
-  error = std::string(kFlashFileName) + ": cannot be written";
+  error = files.flash + ": cannot be written";
   return false;
 }
 

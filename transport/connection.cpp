@@ -33,7 +33,22 @@ class WalkHandle {
   HidHandle handle_ = kInvalidHidHandle;
 };
 
+std::string& ChosenPath() {
+  static std::string path;
+  return path;
+}
+
+bool Listed(const std::vector<std::string>& paths, const std::string& path) {
+  for (const std::string& listed : paths) {
+    if (SameDevicePath(listed, path)) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+void ChooseDevice(const std::string& path) { ChosenPath() = path; }
+const std::string& ChosenDevice() { return ChosenPath(); }
 
 CConnectionTLC::~CConnectionTLC() {
   if (IsOpenHandle(deviceHandle)) Close();
@@ -61,13 +76,38 @@ bool CConnectionTLC::Open() {
   return true;
 }
 
-bool CConnectionTLC::FindDevice(HidHandle& handle) {
+bool CConnectionTLC::FindDevice(HidHandle& handle) { return Walk(handle, ChosenDevice(), {}); }
+
+bool CConnectionTLC::Probe(const HidInterface& interface) {
   HidBackend& hid = TheHid();
+  WalkHandle opened(hid);
+  uint16_t usagePage = 0;
+  uint16_t usage = 0;
+  uint16_t vendorId = 0;
+  return hid.Open(interface, opened.get()) && IsOpenHandle(opened.get()) &&
+         hid.GetCaps(opened.get(), usagePage, usage) && hid.GetVendorId(opened.get(), vendorId) &&
+         openParams.vendorId == vendorId && openParams.usagePage == usagePage && openParams.usage == usage;
+}
+
+bool CConnectionTLC::Walk(HidHandle& handle, const std::string& only, const std::vector<std::string>& passOver) {
+  HidBackend& hid = TheHid();
+  // A record names every match; without one the walk ends at the first, as
+  // it always has, and opens nothing more.
+  const bool listAll = RunFactsActive();
+  matches.clear();
+  bool found = false;
   // The walk owns the platform's interface list; it is released when this
   // function returns, matched or not.
   const std::unique_ptr<HidWalk> walk = hid.BeginWalk();
   HidInterface candidate;
   while (walk->Next(candidate)) {
+    const std::string candidatePath = Utf8(candidate.path);
+    // Interfaces other than the chosen one are not the controller: they are
+    // only looked at for the record, and quietly.
+    if (found || (!only.empty() && !SameDevicePath(candidatePath, only)) || Listed(passOver, candidatePath)) {
+      if (listAll && !Listed(matches, candidatePath) && Probe(candidate)) matches.push_back(candidatePath);
+      continue;
+    }
     WalkHandle opened(hid);
     // Interfaces held by another process without sharing, or closed to this
     // user, are passed over silently.
@@ -83,6 +123,7 @@ bool CConnectionTLC::FindDevice(HidHandle& handle) {
     if (!hid.GetVendorId(opened.get(), vendorId)) continue;
 
     if (openParams.vendorId == vendorId && openParams.usagePage == usagePage && openParams.usage == usage) {
+      matches.push_back(candidatePath);
       // The first match is the controller: held by another process, it is
       // not ours to talk to, and no other collection stands in for it.
       const HidClaim claim = hid.Claim(candidate, opened.get());
@@ -97,11 +138,13 @@ bool CConnectionTLC::FindDevice(HidHandle& handle) {
         LOG_DEBUG("dbg info  : report lengths of the collection: input %u, output %u bytes\n", inputReportBytes,
                   outputReportBytes);
       }
+      path = candidatePath;
       handle = opened.release();
-      return true;
+      found = true;
+      if (!listAll) return true;
     }
   }
-  return false;
+  return found;
 }
 
 void CConnectionTLC::Close() {
@@ -116,7 +159,10 @@ void CConnectionTLC::Close() {
 bool CConnectionTLC::Reachable() {
   if (!lost_) return true;
   HidHandle handle = kInvalidHidHandle;
-  if (!FindDevice(handle)) return false;
+  // The chosen controller may come back under a new path: then it is the
+  // match that was not there when the job opened it.
+  const std::vector<std::string> before = matches;
+  if (!FindDevice(handle) && (ChosenDevice().empty() || !Walk(handle, "", before))) return false;
   deviceHandle = handle;
   lost_ = false;
   LOG_DEBUG("dbg info  : the controller is back after its restart\n");
@@ -138,6 +184,7 @@ bool OpenForJob(CConnectionTLC& connection) {
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     if (connection.Open()) {
       NoteOpened();
+      NoteController(connection.path, connection.matches);
       LOG_DEBUG("dbg info  : open TLC success\n");
       const unsigned in = connection.inputReportBytes;
       const unsigned out = connection.outputReportBytes;
@@ -152,6 +199,7 @@ bool OpenForJob(CConnectionTLC& connection) {
     }
     if (connection.busy) {
       NoteOutcome(RunOutcome::kBusy);
+      NoteController("", connection.matches);
       if (connection.busyHolderPid != 0) {
         LOG_ERROR("error     : controller in use by another process (pid %u), nothing sent\n",
                   static_cast<unsigned>(connection.busyHolderPid));
@@ -163,6 +211,8 @@ bool OpenForJob(CConnectionTLC& connection) {
     LOG_ERROR("error     : open TLC failed\n");
     SleepMs(kOpenRetrySleepMs);
   }
+  NoteController("", connection.matches);
+  if (!ChosenDevice().empty()) LOG_ERROR("error     : no controller at TESSARO_DEVICE=%s\n", ChosenDevice().c_str());
   return false;
 }
 

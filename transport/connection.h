@@ -2,6 +2,8 @@
 // One connection to the controller's vendor-defined HID collection, and the
 // register operations carried over its 65-byte reports.
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "base/hid.h"
 
@@ -18,6 +20,13 @@ constexpr uint16_t kVendorId = TESSARO_VENDOR_ID;
 constexpr int kOpenAttempts = 4;
 constexpr uint32_t kOpenRetrySleepMs = 2000;
 constexpr int kVersionReadAttempts = 5;
+
+// The controller a host of several is asked to use: a device path as
+// tessaro-info devices prints it (TESSARO_DEVICE, tessaro-info --device).
+// Empty, the default: the first match is taken. Process-wide, set once
+// before any job, as the match defaults are.
+void ChooseDevice(const std::string& path);
+const std::string& ChosenDevice();
 
 class COpenParamentTLC {
  public:
@@ -79,6 +88,11 @@ class CConnectionTLC {
   // sent it nothing); busyHolderPid names that process, 0 when unknown.
   bool busy = false;
   uint32_t busyHolderPid = 0;
+  // The path of the collection taken, and every matching collection the
+  // last walk met (all of them only while a run record is filled: the walk
+  // otherwise ends at the controller, as it always has).
+  std::string path;
+  std::vector<std::string> matches;
   COpenParamentTLC openParams;
   uint8_t sensorId = 0x10;
   char pid[5] = {};
@@ -88,6 +102,12 @@ class CConnectionTLC {
   // A handle to send on: true at once unless the controller was lost after
   // its restart, then after a walk that found it again.
   bool Reachable();
+  // The walk of FindDevice: the first match at `only` (any path when
+  // empty) whose path is not in `passOver`.
+  bool Walk(HidHandle& handle, const std::string& only, const std::vector<std::string>& passOver);
+  // Whether an interface is a collection of the controller; opens and
+  // closes it, and logs nothing.
+  bool Probe(const HidInterface& interface);
   // After a failed report: whether the device went away after the restart
   // command, and if so lets the handle go.
   void NoteFailure(uint32_t error);

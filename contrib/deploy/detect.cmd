@@ -30,7 +30,8 @@ if "%TESSARO_DEPLOY_SIM%"=="1" set "info=tessaro-info-sim"
 set "program=%here%%info%.exe"
 if not exist "%program%" set "program=%here%..\%info%.exe"
 if not exist "%program%" goto :no_program
-if defined TESSARO_DEVICE set "extra=!extra! --device "%TESSARO_DEVICE%""
+rem Expanded late: a Windows device path holds "&", which must not split the line.
+if defined TESSARO_DEVICE set "extra=!extra! --device "!TESSARO_DEVICE!""
 set "plan=%TEMP%\tessaro-plan-%RANDOM%%RANDOM%.json"
 "%program%" --json plan %job% "%image%" %extra% > "%plan%" 2> nul
 call :value decision decision

@@ -138,6 +138,34 @@ TEST(Info, DevicesOfEachSimulatedHost) {
   }
 }
 
+// --device takes the controller tessaro's TESSARO_DEVICE would, on a host of
+// three; devices and plan name every match and the one taken.
+TEST(Info, DeviceChoosesTheControllerAndEveryMatchIsNamed) {
+  const Json all = {SimPath(1), SimPath(2), SimPath(3)};
+  for (int chosen = 1; chosen <= 3; ++chosen) {
+    SCOPED_TRACE(chosen);
+    const std::vector<InputFile> files = {SimState(R"("controllers": 3)"), SampleFirmware()};
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"devices", "--json", "--device", SimPath(chosen)},
+             {"--json", "plan", "firmware", "fw.bin", "--device=" + SimPath(chosen)}}) {
+      const RunResult run = RunInfoSim(args, files);
+      EXPECT_EQ(run.exitCode, kOk);
+      const Json json = JsonOf(run);
+      EXPECT_EQ(json["controller"]["path"], SimPath(chosen));
+      EXPECT_EQ(json["device"], SimPath(chosen));
+      EXPECT_EQ(json["matches"], all);
+    }
+    const RunResult text = RunInfoSim({"devices", "--device", SimPath(chosen)}, files);
+    EXPECT_NE(text.out.find(TextMode("matches: 3\n")), std::string::npos);
+    EXPECT_NE(text.out.find(TextMode("  " + SimPath(chosen) + " (taken)\n")), std::string::npos);
+  }
+  const RunResult wrong = RunInfoSim({"devices", "--json", "--device", "nowhere"}, {SimState(R"("controllers": 2)")});
+  EXPECT_EQ(wrong.exitCode, kNoController);
+  const Json json = JsonOf(wrong);
+  EXPECT_TRUE(json["controller"].is_null());
+  EXPECT_NE(json["note"].get<std::string>().find("\"no controller at TESSARO_DEVICE=nowhere\""), std::string::npos);
+}
+
 TEST(Info, DevicesAsText) {
   const RunResult run = RunInfoSim({"devices"}, {SimState(R"("otherCollections": 1)")});
   EXPECT_EQ(run.exitCode, kOk);

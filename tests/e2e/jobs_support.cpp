@@ -15,6 +15,14 @@ uint32_t BigEndian(const std::string& bytes, size_t offset, int width) {
 
 }  // namespace
 
+std::string SimPath(int number) {
+  return std::string("\\\\?\\hid#tessaro-sim&col") + (number < 10 ? "0" : "") + std::to_string(number);
+}
+
+std::string ControllerFile(int number, const std::string& ext) {
+  return number == 1 ? "tessaro-sim." + ext : "tessaro-sim-" + std::to_string(number) + "." + ext;
+}
+
 InputFile SimState(const std::string& moreKeys) {
   return {kStateFile, "{\"virtualTime\": true" + (moreKeys.empty() ? "" : ", " + moreKeys) + "}\n"};
 }

@@ -15,6 +15,12 @@ constexpr const char* kStateFile = "tessaro-sim.json";
 constexpr const char* kTraceFile = "tessaro-sim.trace";
 constexpr const char* kFlashFile = "tessaro-sim.flash";
 
+// The simulator's path of its Nth collection (from 1), as devices prints it.
+std::string SimPath(int number);
+// A file of controller N on a host of several: "tessaro-sim.<ext>" for the
+// first, "tessaro-sim-N.<ext>" for the others.
+std::string ControllerFile(int number, const std::string& ext);
+
 // The state file of a fresh controller with virtual time, plus more keys
 // (JSON members without the braces, e.g. R"("vid": "01000002")").
 InputFile SimState(const std::string& moreKeys = "");

@@ -91,6 +91,11 @@ const MalformedCase kMalformed[] = {
      "tessaro-sim.json: faults.ackAfter.patch: expected an integer from 0 to 4294967295"},
     {"UnknownMode", R"({"mode": "update"})",
      "tessaro-sim.json: mode: expected \"normal\", \"patch\" or \"updateProgram\""},
+    {"NoControllers", R"({"controllers": 0})", "tessaro-sim.json: controllers: expected 1 or more"},
+    {"SeveralControllersOfSeveralCollections", R"({"controllers": 2, "matchingCollections": 2})",
+     "tessaro-sim.json: controllers: each controller is one matching collection; matchingCollections must be 1"},
+    {"SeveralControllersWithAWalkFault", R"({"controllers": 2, "faults": {"openFailures": 1}})",
+     "tessaro-sim.json: faults.openFailures: not available with controllers above 1"},
     {"KillAfterEventsAsCounter", R"({"faults": {"killAfterEvents": {"count": 1}}})",
      "tessaro-sim.json: faults.killAfterEvents: expected an integer from 0 to 4294967295"},
 };

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/run_record.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_hid.h"
 #include "tests/support/log_capture.h"
@@ -276,6 +277,57 @@ TEST(ConnectionTest, ControllerLostAfterItsRestartIsLookedForAtEachRead) {
   EXPECT_EQ(walks, 2);
   EXPECT_EQ(hid.CallCount(HidCall::kSetOutputReport), 2);
   EXPECT_EQ(hid.OpenHandleCount(), 1);
+  EXPECT_EQ(Calls(hid.events).back(), "report:B");
+}
+
+// TESSARO_DEVICE: only the chosen path is opened (its case aside, as
+// Windows compares paths); one naming nothing costs the usual four walks and
+// one line more.
+TEST(ChosenDeviceTest, OnlyTheChosenPathIsTakenAndAWrongOneSaysSo) {
+  FakeHid hid({MatchingInterface(L"A"), OtherInterface(L"C"), MatchingInterface(L"B")});
+  testing::FakeClock clock;
+  testing::LogCapture log(1);
+  ChooseDevice("b");
+  {
+    CConnectionTLC connection;
+    EXPECT_TRUE(OpenForJob(connection));
+    EXPECT_EQ(Calls(hid.events), (std::vector<std::string>{"walk", "open:B", "caps:B", "vid:B"}));
+    EXPECT_EQ(connection.path, "B");
+  }
+  ChooseDevice("C");
+  {
+    CConnectionTLC connection;
+    EXPECT_FALSE(OpenForJob(connection));
+  }
+  ChooseDevice("");
+  std::string expected;
+  for (int i = 0; i < 4; ++i) expected += "error     : find device failed\r\nerror     : open TLC failed\n";
+  EXPECT_EQ(log.text(), expected + "error     : no controller at TESSARO_DEVICE=C\n");
+  EXPECT_EQ(hid.OpenHandleCount(), 0);
+}
+
+// After its restart the chosen controller may come back under a new path:
+// the match that was not there at the open, never another that was.
+TEST(ChosenDeviceTest, ControllerBackUnderANewPathIsTheNewMatch) {
+  FakeHid hid({MatchingInterface(L"Z"), MatchingInterface(L"A")});
+  hid.AnswerReadsWith([](uint16_t, uint16_t lengthBytes) { return std::vector<uint8_t>(lengthBytes, 0x11); });
+  testing::LogCapture log(1);
+  ChooseDevice("A");
+  RunFacts facts;
+  ActivateRunFacts(&facts, nullptr);
+  CConnectionTLC connection;
+  ASSERT_TRUE(OpenForJob(connection));
+  EXPECT_EQ(facts.controller, "A");
+  EXPECT_EQ(facts.matches, (std::vector<std::string>{"Z", "A"}));
+  connection.followAcrossRestart = true;
+  hid.interfaces = {MatchingInterface(L"Z"), MatchingInterface(L"B")};
+  hid.failIf = [&](HidCall, const FakeHidInterface* target, const uint8_t*, uint32_t& error) {
+    error = testing::kErrorDeviceNotConnected;
+    return target != nullptr && target->path == L"A";
+  };
+  EXPECT_EQ(connection.SetBasicProperties(), 0);
+  ActivateRunFacts(nullptr, nullptr);
+  ChooseDevice("");
   EXPECT_EQ(Calls(hid.events).back(), "report:B");
 }
 
