@@ -112,4 +112,8 @@ std::wstring ControllerLockName(const std::wstring& devicePath);
 HidBackend& TheHid();
 HidBackend* InstallHid(HidBackend* backend);
 
+// Device paths are wide; listings and records are UTF-8 (a bad code unit
+// becomes U+FFFD).
+std::string Utf8(const std::wstring& text);
+
 }  // namespace tessaro

@@ -21,8 +21,10 @@ void ActivateRunFacts(RunFacts* facts, Sha256Function hash) {
   activeHash = hash;
 }
 
-void NoteOpened() {
-  if (activeFacts != nullptr) activeFacts->opened = true;
+void NoteOpened(const std::string& path) {
+  if (activeFacts == nullptr || activeFacts->opened) return;
+  activeFacts->opened = true;
+  activeFacts->controllerPath = path;
 }
 
 void NoteVersionBlock(const char* pid, const uint8_t* vid, uint8_t sensorId) {

@@ -35,6 +35,7 @@ struct HeadFacts {
 
 struct RunFacts {
   bool opened = false;
+  std::string controllerPath;  // UTF-8, the first collection opened
   // The VERSION block: the first read, then the last read after it.
   VersionFacts versionBefore;
   VersionFacts versionAfter;
@@ -64,7 +65,7 @@ using Sha256Function = std::string (*)(const uint8_t* data, size_t lengthBytes);
 // image is kept.
 void ActivateRunFacts(RunFacts* facts, Sha256Function hash);
 
-void NoteOpened();
+void NoteOpened(const std::string& path);
 void NoteVersionBlock(const char* pid, const uint8_t* vid, uint8_t sensorId);
 void NoteConfigHead(const uint8_t* head);
 void NoteFileRead(const uint8_t* data, size_t lengthBytes);

@@ -29,6 +29,8 @@ int RunDevices(const InfoOptions& options, const std::string&, HidDiagnosis& dia
                  {"build", {{"vendorId", kVendorId}, {"usagePage", reg::kUsagePage}, {"usage", reg::kUsage}}},
                  {"hostNotes", survey.hostNotes},
                  {"interfaces", SurveyJson(survey)},
+                 // The matching collections of the walk, where a listing names them.
+                 {"matches", nullptr},
                  {"controller", ControllerJson(connection, facts, true, true)},
                  {"note", facts.found ? Json(nullptr) : Json(survey.busy >= 0 ? kBusyNote : kRetryNote)},
                  {"exitCode", exitCode}};

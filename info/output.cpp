@@ -52,7 +52,9 @@ std::string Joined(const std::vector<std::string>& lines, const char* separator)
 }
 
 void PrintJson(const Json& json) {
-  std::printf("%s\n", json.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
+  Json versioned = {{"schema", kJsonSchema}};
+  versioned.update(json);
+  std::printf("%s\n", versioned.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
 }
 
 Json ChecksJson(const std::vector<Check>& checks) {
@@ -175,7 +177,7 @@ Json ControllerJson(const CConnectionTLC& connection, const ControllerFacts& fac
   if (withVersion) {
     json["versionRead"] = facts.versionRead;
     json["pid"] = facts.versionRead ? Json(std::string(connection.pid)) : Json(nullptr);
-    json["vid"] = facts.versionRead ? Json(VidText(connection.vid, "")) : Json(nullptr);
+    json["vid"] = facts.versionRead ? Json(VidText(connection.vid)) : Json(nullptr);
     json["sensorId"] = facts.versionRead ? Json(connection.sensorId) : Json(nullptr);
     json["versionErrors"] = facts.versionErrors;
   }

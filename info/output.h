@@ -23,8 +23,13 @@ std::string VidText(const uint8_t* vid, const char* separator = " ");
 std::string CfgVersionText(uint8_t version);
 std::string Joined(const std::vector<std::string>& lines, const char* separator);
 
-// Bytes from a controller or a file need not be UTF-8: such text is kept,
-// its bad bytes replaced, rather than ending the run.
+// The format of every JSON object the companion prints (schema/*.schema.json);
+// it changes when a key changes meaning or goes away.
+constexpr int kJsonSchema = 1;
+
+// The object with "schema" as its first key. Bytes from a controller or a
+// file need not be UTF-8: such text is kept, its bad bytes replaced, rather
+// than ending the run.
 void PrintJson(const Json& json);
 
 Json ChecksJson(const std::vector<Check>& checks);

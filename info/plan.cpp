@@ -31,6 +31,19 @@ const char* DecisionWord(PlanDecision decision) {
   return "controller unreadable";
 }
 
+// The same decisions in the words the result file uses for its outcomes.
+const char* DecisionJsonWord(PlanDecision decision) {
+  switch (decision) {
+    case PlanDecision::kUpdate: return "update";
+    case PlanDecision::kNoUpdate: return "no-update";
+    case PlanDecision::kRefused: return "refused";
+    case PlanDecision::kNoController: return "no-controller";
+    case PlanDecision::kBusy: return "busy";
+    case PlanDecision::kUnreadable: break;
+  }
+  return "unreadable";
+}
+
 int PlanExitCode(PlanDecision decision) {
   switch (decision) {
     case PlanDecision::kUpdate: return kExitOk;
@@ -98,15 +111,15 @@ int PrintPlan(const InfoOptions& options, const Plan& plan, Json json, const std
   const int exitCode = PlanExitCode(plan.decision);
   const bool update = plan.decision == PlanDecision::kUpdate;
   if (options.json) {
-    json["decision"] = DecisionWord(plan.decision);
+    // The matching collections of the walk, where a plan lists them.
+    json["matches"] = nullptr;
+    json["decision"] = DecisionJsonWord(plan.decision);
     json["why"] = plan.why;
     json["lines"] = plan.lines;
     json.update(plan.detail);
-    if (update) {
-      json["outputReports"] = plan.outputReports;
-      json["inputReports"] = plan.inputReports;
-      json["minimumWaitMs"] = plan.minimumWaitMs;
-    }
+    json["outputReports"] = update ? Json(plan.outputReports) : Json(nullptr);
+    json["inputReports"] = update ? Json(plan.inputReports) : Json(nullptr);
+    json["minimumWaitMs"] = update ? Json(plan.minimumWaitMs) : Json(nullptr);
     json["tessaroExitCode"] = plan.tessaroExitCode;
     json["exitCode"] = exitCode;
     PrintJson(json);
@@ -152,8 +165,8 @@ void PlanFirmwareUpdate(const CConnectionTLC& connection, const FirmwareAnalysis
                   entry.kind.empty() ? "-" : entry.kind.c_str(), entry.length, entry.flashByteAddress);
     plan.detailText.push_back(text);
   }
-  plan.detail["fromVid"] = VidText(connection.vid, "");
-  plan.detail["toVid"] = VidText(analysis.image.vid, "");
+  plan.detail["fromVid"] = VidText(connection.vid);
+  plan.detail["toVid"] = VidText(analysis.image.vid);
   plan.detail["writes"] = writes;
 }
 
@@ -238,6 +251,7 @@ int RunPlanFirmware(const InfoOptions& options, const std::string& name, HidDiag
   ControllerFacts facts;
   FirmwareAnalysis analysis;
   Plan plan;
+  plan.detail = {{"fromVid", nullptr}, {"toVid", nullptr}, {"writes", nullptr}};
   if (TakeController(diagnosis, connection, facts, plan)) {
     DecideFirmware(options, name, connection, facts, analysis, plan);
   }
@@ -247,7 +261,7 @@ int RunPlanFirmware(const InfoOptions& options, const std::string& name, HidDiag
                {"ignoreVer", options.ignoreVersion}};
   json["controller"] = ControllerJson(connection, facts, true, false);
   json["imagePid"] = image.valid ? Json(std::string(image.pid)) : Json(nullptr);
-  json["imageVid"] = image.valid ? Json(VidText(image.vid, "")) : Json(nullptr);
+  json["imageVid"] = image.valid ? Json(VidText(image.vid)) : Json(nullptr);
   std::string head = ControllerText(connection, facts, true, false);
   if (image.valid) {
     head += "image: " + name + ", PID " + image.pid + ", VID " + VidText(image.vid) + ", mask " + Hex(options.mask, 1) +
@@ -261,6 +275,7 @@ int RunPlanConfig(const InfoOptions& options, const std::string& name, HidDiagno
   ControllerFacts facts;
   ConfigAnalysis analysis;
   Plan plan;
+  plan.detail = {{"fromVersion", nullptr}, {"toVersion", nullptr}};
   if (TakeController(diagnosis, connection, facts, plan)) {
     DecideConfig(options, name, connection, facts, analysis, plan);
   }

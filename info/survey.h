@@ -39,7 +39,4 @@ struct Survey {
 // connection (opened = 1), every other one is closed.
 Survey RunSurvey(HidDiagnosis& diagnosis, CConnectionTLC& connection);
 
-// Device paths are wide; listings are UTF-8.
-std::string Utf8(const std::wstring& text);
-
 }  // namespace tessaro::info

@@ -97,6 +97,7 @@ bool CConnectionTLC::FindDevice(HidHandle& handle) {
         LOG_DEBUG("dbg info  : report lengths of the collection: input %u, output %u bytes\n", inputReportBytes,
                   outputReportBytes);
       }
+      path = candidate.path;
       handle = opened.release();
       return true;
     }
@@ -137,7 +138,7 @@ uint32_t CConnectionTLC::FailureCode() { return lost_ ? lostError_ : TheHid().La
 bool OpenForJob(CConnectionTLC& connection) {
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     if (connection.Open()) {
-      NoteOpened();
+      NoteOpened(Utf8(connection.path));
       LOG_DEBUG("dbg info  : open TLC success\n");
       const unsigned in = connection.inputReportBytes;
       const unsigned out = connection.outputReportBytes;

@@ -2,6 +2,7 @@
 // One connection to the controller's vendor-defined HID collection, and the
 // register operations carried over its 65-byte reports.
 #include <cstdint>
+#include <string>
 
 #include "base/hid.h"
 
@@ -81,6 +82,8 @@ class CConnectionTLC {
   uint32_t busyHolderPid = 0;
   COpenParamentTLC openParams;
   uint8_t sensorId = 0x10;
+  // The path of the collection the walk kept, as the platform names it.
+  std::wstring path;
   char pid[5] = {};
   uint8_t vid[5] = {};
 
