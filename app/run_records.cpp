@@ -140,7 +140,7 @@ bool PathTakesResult(const std::string& path) {
   if (error || size > kLargestResultBytes) return false;
   std::ifstream file(path, std::ios::binary);
   const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-  return file.good() || file.eof() ? IsEarlierResult(text) : false;
+  return !file.bad() && IsEarlierResult(text);
 }
 
 // A name of its own for each writer, so that two runs given the same PATH
