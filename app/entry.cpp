@@ -41,7 +41,11 @@ int32_t RunTessaro(int argc, char** argv) {
 
   cmdline::parser parser;
   DeclareOptions(parser);
-  parser.parseOrExit(argc, argv);
+  // The parser ends help and wrong command lines itself; the result file
+  // still has to say so, or an earlier run's would stand for this one.
+  parser.parseOrExit(argc, argv, [&records](int exitCode, const std::string& error) {
+    records.ParserEnded(exitCode, error);
+  });
   const RunOptions options = ReadOptions(parser);
   records.SetOptions(options);
   // A variable rather than an option, so that the command line stays as
@@ -66,7 +70,7 @@ int32_t RunTessaro(int argc, char** argv) {
   if (options.flagGiven) std::printf("firmware update sub type flag:0x%x", options.flag);
   if (options.version) {
     std::printf("%s\n", kVersionNumber);
-    return 0;
+    return records.NoResult(0);
   }
   if (!file && !prop) {
     std::printf("file name is NULL\n");

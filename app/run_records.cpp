@@ -7,6 +7,9 @@
 #include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 
 #include "base/clock.h"
@@ -52,18 +55,20 @@ void PutVid(Json& object, const uint8_t* vid) {
   object["vidNumber"] = PackedVid(vid);
 }
 
-Json VersionJson(const VersionFacts& facts) {
-  Json object;
-  object["pid"] = PidText(facts.pid, 4);
-  PutVid(object, facts.vid);
-  object["sensorId"] = facts.sensorId;
-  return object;
-}
-
-Json HeadJson(const HeadFacts& facts) {
-  Json object;
-  object["cfgVersion"] = facts.bytes[0];
-  object["headIntact"] = CfgHeadIntact(facts.bytes);
+// The controller's state before or after a job: the VERSION block's facts
+// for a firmware job, the configuration head's for a configuration job.
+Json StateJson(const VersionFacts* version, const HeadFacts* head) {
+  Json object = {{"pid", nullptr}, {"vid", nullptr}, {"vidNumber", nullptr}, {"sensorId", nullptr},
+                 {"cfgVersion", nullptr}, {"headIntact", nullptr}};
+  if (version != nullptr) {
+    object["pid"] = PidText(version->pid, 4);
+    PutVid(object, version->vid);
+    object["sensorId"] = version->sensorId;
+  }
+  if (head != nullptr) {
+    object["cfgVersion"] = head->bytes[0];
+    object["headIntact"] = CfgHeadIntact(head->bytes);
+  }
   return object;
 }
 
@@ -90,8 +95,8 @@ bool PropertyRead(const RunSummary& summary) {
 
 Json PropertyJson(const RunSummary& summary) {
   const RunFacts& facts = summary.facts;
-  Json object;
-  object["name"] = summary.property;
+  Json object = {{"name", summary.property}, {"pid", nullptr}, {"vid", nullptr}, {"vidNumber", nullptr},
+                 {"sensorId", nullptr}, {"cfgVersion", nullptr}};
   switch (PropertyOf(summary.property)) {
     case Property::kPid: object["pid"] = PidText(facts.versionBefore.pid, 4); break;
     case Property::kVid: PutVid(object, facts.versionBefore.vid); break;
@@ -115,6 +120,30 @@ Json OptionsJson(const RunOptions& options) {
 }
 
 Json TextOrNull(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
+
+Json OptionalText(const std::optional<std::string>& text) { return text ? Json(*text) : Json(nullptr); }
+
+std::optional<std::string> Variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+}
+
+// A result file is a few kilobytes; anything much larger is not one.
+constexpr std::uintmax_t kLargestResultBytes = 1 << 20;
+
+// What TESSARO_RESULT names, before anything is written there: nothing, an
+// earlier result (both fine), or something else that is left alone.
+bool PathTakesResult(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
+  if (status.type() == std::filesystem::file_type::not_found) return true;
+  if (error || status.type() != std::filesystem::file_type::regular) return false;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (error || size > kLargestResultBytes) return false;
+  std::ifstream file(path, std::ios::binary);
+  const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  return !file.bad() && IsEarlierResult(text);
+}
 
 // A name of its own for each writer, so that two runs given the same PATH
 // never write into one new file.
@@ -177,46 +206,48 @@ std::string OutcomeWord(const RunSummary& summary) {
 
 std::string ResultJson(const RunSummary& summary) {
   const RunFacts& facts = summary.facts;
+  const bool refused = !summary.refusal.empty();
   Json root;
+  root["schema"] = kResultSchema;
   root["program"] = summary.program;
   root["version"] = summary.version;
   const char* job = JobWord(summary.job);
-  root["job"] = job != nullptr && summary.refusal.empty() ? Json(job) : Json(nullptr);
-  root["options"] = OptionsJson(summary.options);
+  root["job"] = job != nullptr && !refused ? Json(job) : Json(nullptr);
+  root["options"] = summary.optionsParsed ? OptionsJson(summary.options) : Json(nullptr);
+  root["station"] = OptionalText(summary.station);
+  root["unit"] = OptionalText(summary.unit);
+  // Which collection the job took, and every one it could have taken.
+  root["controller"] = TextOrNull(facts.controller);
+  root["matches"] = facts.matches.empty() ? Json(nullptr) : Json(facts.matches);
   root["outcome"] = OutcomeWord(summary);
   root["result"] = summary.result;
   // What a POSIX shell's $? shows; a Windows batch file sees result whole.
   root["exitCode"] = static_cast<uint32_t>(summary.result) & 0xFF;
-  if (summary.job == JobKind::kQuery && PropertyOf(summary.property) != Property::kUnknown && PropertyRead(summary)) {
-    root["property"] = PropertyJson(summary);
-  }
-  if (summary.job == JobKind::kFirmware) {
-    if (facts.versionBefore.known) root["before"] = VersionJson(facts.versionBefore);
-    if (facts.versionAfter.known) root["after"] = VersionJson(facts.versionAfter);
-  }
-  if (summary.job == JobKind::kConfig) {
-    if (facts.headBefore.known) root["before"] = HeadJson(facts.headBefore);
-    if (facts.headAfter.known) root["after"] = HeadJson(facts.headAfter);
-  }
+  const bool propertyRead =
+      summary.job == JobKind::kQuery && PropertyOf(summary.property) != Property::kUnknown && PropertyRead(summary);
+  root["property"] = propertyRead ? PropertyJson(summary) : Json(nullptr);
+  const auto state = [&](const VersionFacts& version, const HeadFacts& head) {
+    if (summary.job == JobKind::kFirmware && version.known) return StateJson(&version, nullptr);
+    if (summary.job == JobKind::kConfig && head.known) return StateJson(nullptr, &head);
+    return Json(nullptr);
+  };
+  root["before"] = state(facts.versionBefore, facts.headBefore);
+  root["after"] = state(facts.versionAfter, facts.headAfter);
+  root["file"] = nullptr;
   if (facts.fileRead) {
-    Json file;
-    file["name"] = summary.options.file ? *summary.options.file : std::string();
-    file["size"] = facts.fileBytes;
-    file["sha256"] = TextOrNull(facts.fileSha256);
-    root["file"] = file;
+    root["file"] = {{"name", summary.options.file ? *summary.options.file : std::string()},
+                    {"size", facts.fileBytes},
+                    {"sha256", TextOrNull(facts.fileSha256)}};
   }
+  Json image = {{"pid", nullptr}, {"vid", nullptr}, {"vidNumber", nullptr}, {"cfgVersion", nullptr}};
   if (facts.firmwareImage) {
-    Json image;
     image["pid"] = PidText(facts.imagePid, 8);
     PutVid(image, facts.imageVid);
-    root["image"] = image;
   } else if (facts.configImage) {
-    root["image"] = Json{{"cfgVersion", facts.imageCfgVersion}};
+    image["cfgVersion"] = facts.imageCfgVersion;
   }
-  // Which collection the job took, and every one it could have taken.
-  root["controller"] = TextOrNull(facts.controller);
-  root["matches"] = facts.matches.empty() ? Json(nullptr) : Json(facts.matches);
-  root["lastMessage"] = TextOrNull(summary.refusal.empty() ? facts.lastMessage : summary.refusal);
+  root["image"] = facts.firmwareImage || facts.configImage ? image : Json(nullptr);
+  root["lastMessage"] = TextOrNull(refused ? summary.refusal : facts.lastMessage);
   root["lastError"] = TextOrNull(facts.lastError);
   root["start"] = summary.startUtc;
   root["durationMs"] = summary.durationMs;
@@ -225,12 +256,30 @@ std::string ResultJson(const RunSummary& summary) {
   return root.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
+bool IsEarlierResult(const std::string& text) {
+  // Results written before the format carried its version are recognised
+  // by the keys every one of them has.
+  const Json json = Json::parse(text, nullptr, false);
+  if (!json.is_object()) return false;
+  const auto program = json.find("program");
+  return program != json.end() && program->is_string() && program->get<std::string>().rfind("tessaro", 0) == 0 &&
+         json.contains("outcome") && json.contains("result") && json.contains("exitCode");
+}
+
 RunRecords::RunRecords(const char* argv0, const char* version) : start_(std::chrono::steady_clock::now()) {
   trace_ = TraceRecorderFromEnvironment();
   const char* path = std::getenv("TESSARO_RESULT");
   if (path == nullptr || *path == '\0') return;
+  // Only an earlier result is ever removed or replaced: a folder, the log,
+  // the image the job is about to read stay as they are, and so does the run.
+  if (!PathTakesResult(path)) {
+    std::fprintf(stderr, "%s: not a result file, left as it is; no result is written\n", path);
+    return;
+  }
   resultPath_ = path;
   summary_.program = ProgramName(argv0);
+  summary_.station = Variable("TESSARO_STATION");
+  summary_.unit = Variable("TESSARO_UNIT");
   summary_.version = version;
   summary_.startUtc = IsoUtc(TheClock().NowUtc());
   ActivateRunFacts(&summary_.facts, Sha256Hex);
@@ -240,14 +289,34 @@ RunRecords::~RunRecords() {
   if (!resultPath_.empty()) ActivateRunFacts(nullptr, nullptr);
 }
 
-void RunRecords::SetOptions(const RunOptions& options) { summary_.options = options; }
+void RunRecords::SetOptions(const RunOptions& options) {
+  summary_.options = options;
+  summary_.optionsParsed = true;
+}
+
+void RunRecords::ParserEnded(int exitCode, const std::string& error) {
+  if (exitCode == 0) {
+    RemoveEarlier();
+  } else {
+    Refused(exitCode, error.c_str());
+  }
+}
+
+int32_t RunRecords::NoResult(int32_t exitCode) {
+  RemoveEarlier();
+  return exitCode;
+}
+
+void RunRecords::RemoveEarlier() {
+  if (!resultPath_.empty()) std::remove(resultPath_.c_str());
+}
 
 void RunRecords::SetJob(JobKind job, const std::string& property) {
   summary_.job = job;
   summary_.property = property;
   // A run cut short (a signal before or after an update, a crash, a power
   // loss) must not leave the result of an earlier run for a script to trust.
-  if (!resultPath_.empty()) std::remove(resultPath_.c_str());
+  RemoveEarlier();
 }
 
 int32_t RunRecords::Refused(int32_t exitCode, const char* text) {

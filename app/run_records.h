@@ -20,6 +20,10 @@ namespace tessaro {
 struct RunSummary {
   std::string program;
   std::string version;
+  // From TESSARO_STATION and TESSARO_UNIT, free text; absent when unset.
+  std::optional<std::string> station;
+  std::optional<std::string> unit;
+  bool optionsParsed = false;  // false when the option parser ended the run
   RunOptions options;
   JobKind job = JobKind::kNone;
   std::string property;  // the lower-cased word of a query
@@ -31,12 +35,21 @@ struct RunSummary {
   int64_t durationMs = 0;
 };
 
+// The format of the result file (schema/result.schema.json); it changes
+// when a key changes meaning or goes away, not when one is added.
+constexpr int kResultSchema = 1;
+
 // The outcome as one word: read, updated, not-needed-other-pid,
 // not-needed-same-vid, not-needed-version, failed, no-controller, busy,
 // refused-file, refused-options, unknown-property, no-job.
 std::string OutcomeWord(const RunSummary& summary);
-// The result file's text: one JSON object, keys in a fixed order, a line end.
+// The result file's text: one JSON object, every key of the schema in a
+// fixed order (null where it does not apply), a line end.
 std::string ResultJson(const RunSummary& summary);
+
+// Whether the text is a result file that a run of this tool wrote: the only
+// content TESSARO_RESULT may remove or replace.
+bool IsEarlierResult(const std::string& text);
 
 class RunRecords {
  public:
@@ -47,6 +60,12 @@ class RunRecords {
   RunRecords& operator=(const RunRecords&) = delete;
 
   void SetOptions(const RunOptions& options);
+  // The option parser is about to end the run: help and usage (0) leave no
+  // result, a wrong command line (1) leaves one with the parser's message.
+  void ParserEnded(int exitCode, const std::string& error);
+  // A run that reaches no job and makes no refusal (--version): no result,
+  // and none of an earlier run.
+  int32_t NoResult(int32_t exitCode);
   // Just before the job runs; the result file of an earlier run goes away.
   void SetJob(JobKind job, const std::string& property);
   // The end of a run that was refused after the command line parsed, with
@@ -57,6 +76,7 @@ class RunRecords {
 
  private:
   void Write();
+  void RemoveEarlier();
 
   std::string resultPath_;
   std::unique_ptr<TraceRecorder> trace_;

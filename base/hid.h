@@ -120,4 +120,8 @@ bool SameDevicePath(const std::string& a, const std::string& b);
 HidBackend& TheHid();
 HidBackend* InstallHid(HidBackend* backend);
 
+// Device paths are wide; listings and records are UTF-8 (a bad code unit
+// becomes U+FFFD).
+std::string Utf8(const std::wstring& text);
+
 }  // namespace tessaro

@@ -43,10 +43,10 @@ void parser::applyValue(const std::string& longName, const std::string& text) {
   }
 }
 
-void parser::parseOrExit(int argc, const char* const argv[]) {
+void parser::parseOrExit(int argc, const char* const argv[], const ExitHook& beforeExit) {
   if (options_.count("help") == 0) addFlag("help", '?', "print this message");
   const bool ok = parseArgs(argc, argv);
-  exitOnHelpOrError(argc, ok);
+  exitOnHelpOrError(argc, ok, beforeExit);
 }
 
 bool parser::parseArgs(int argc, const char* const argv[]) {
@@ -134,14 +134,16 @@ void parser::applyShortGroup(const std::string& group, int& index, int argc, con
   }
 }
 
-void parser::exitOnHelpOrError(int argc, bool ok) const {
+void parser::exitOnHelpOrError(int argc, bool ok, const ExitHook& beforeExit) const {
   auto help = options_.find("help");
   const bool helpAsked = help != options_.end() && help->second->wasGiven();
   if ((argc == 1 && !ok) || helpAsked) {
+    if (beforeExit) beforeExit(0, "");
     std::cerr << usageText();
     std::exit(0);
   }
   if (!ok) {
+    if (beforeExit) beforeExit(1, firstError());
     std::cerr << firstError() << std::endl << usageText();
     std::exit(1);
   }

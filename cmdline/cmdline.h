@@ -9,6 +9,7 @@
 // value text that does not convert becomes a recorded parse error.
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -187,15 +188,20 @@ class parser {
                                                                                   required, defaultValue));
   }
 
+  // Called just before the process ends for help (0, "") or a wrong command
+  // line (1, the first error), so that a caller can settle what it owes the
+  // run before it goes; nothing it does changes what the parser prints.
+  using ExitHook = std::function<void(int exitCode, const std::string& error)>;
+
   // Declares "help" (-?) unless the caller did, parses, and ends the process
   // for help or a wrong command line (see exitOnHelpOrError).
-  void parseOrExit(int argc, const char* const argv[]);
+  void parseOrExit(int argc, const char* const argv[], const ExitHook& beforeExit = nullptr);
   // Parses and records every error found; true when none was.
   bool parseArgs(int argc, const char* const argv[]);
   // Help (or argc 1 with errors): the usage text to standard error, exit 0.
   // Errors: the first one, a line end and the usage text, exit 1.
   // Otherwise returns.
-  void exitOnHelpOrError(int argc, bool ok) const;
+  void exitOnHelpOrError(int argc, bool ok, const ExitHook& beforeExit = nullptr) const;
 
   bool isSet(const std::string& longName) const;
 

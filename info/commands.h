@@ -14,6 +14,7 @@ namespace tessaro::info {
 struct InfoOptions {
   bool json = false;
   bool help = false;
+  bool version = false;
   bool ignoreVersion = false;
   uint32_t mask = kDefaultSubFwMask;
   bool maskGiven = false;

@@ -67,7 +67,7 @@ int RunFirmware(const InfoOptions& options, const std::string& name, HidDiagnosi
     json["mask"] = options.mask;
     json["checks"] = ChecksJson(analysis.checks);
     json["pid"] = table.haveHeader ? Json(table.pid) : Json(nullptr);
-    json["vid"] = table.haveHeader ? Json(VidText(table.vid, "")) : Json(nullptr);
+    json["vid"] = table.haveHeader ? Json(VidText(table.vid)) : Json(nullptr);
     json["count"] = table.haveHeader ? Json(table.count) : Json(nullptr);
     json["entries"] = TableJson(table);
     json["neededKindsWritten"] = table.haveHeader && table.neededKindsWritten;

@@ -14,6 +14,9 @@
 namespace tessaro::info {
 namespace {
 
+// The project's version in the build, as tessaro -v prints it.
+constexpr const char* kVersionNumber = TESSARO_VERSION;
+
 struct Verb {
   const char* name;      // the words that name it
   const char* operands;  // as the usage text shows them, "" for none
@@ -48,6 +51,7 @@ std::string Usage() {
          "  -i, --ignoreVer  plan as tessaro --ignoreVer would run\n"
          "      --device     PATH: the controller at this path, as devices prints it, as tessaro's\n"
          "                   TESSARO_DEVICE chooses it (default: the first match)\n"
+         "  -v, --version    the version, as tessaro -v prints it\n"
          "  -?, --help       this text\n"
          "exit codes: 0 found and read / file accepted / would update; 1 would not update;\n"
          "2 file refused / would refuse; 3 no controller; 4 controller not readable; 5 controller busy;\n"
@@ -105,6 +109,8 @@ InfoOptions ParseCommandLine(int argc, char** argv) {
       options.json = true;
     } else if (arg == "--help" || arg == "-?" || arg == "-h") {
       options.help = true;
+    } else if (arg == "--version" || arg == "-v") {
+      options.version = true;
     } else if (arg == "--ignoreVer" || arg == "-i") {
       options.ignoreVersion = true;
     } else if (arg == "--flag" || arg.rfind("--flag=", 0) == 0) {
@@ -140,9 +146,19 @@ InfoOptions ParseCommandLine(int argc, char** argv) {
   return options;
 }
 
-int UsageError(const std::string& error) {
+// With --json anywhere on the command line, the error is also one JSON
+// object on standard output, so that a script that parses it learns why.
+int UsageError(const std::string& error, bool json) {
   std::fprintf(stderr, "tessaro-info: %s\n%s", error.c_str(), Usage().c_str());
+  if (json) PrintJson({{"error", error}, {"exitCode", kExitUsage}});
   return kExitUsage;
+}
+
+bool AsksForJson(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--json") return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -154,10 +170,15 @@ int RunInfo(int argc, char** argv, HidDiagnosis& diagnosis) {
     std::fprintf(stderr, "%s", Usage().c_str());
     return kExitOk;
   }
-  if (!options.error.empty()) return UsageError(options.error);
+  const bool json = AsksForJson(argc, argv);
+  if (!options.error.empty()) return UsageError(options.error, json);
+  if (options.version) {
+    std::printf("%s\n", kVersionNumber);
+    return kExitOk;
+  }
   ChooseDevice(options.device);
   const std::vector<std::string>& words = options.words;
-  if (words.empty()) return UsageError("no command");
+  if (words.empty()) return UsageError("no command", json);
 
   // An option belongs to the verbs that take it: --flag to those whose name
   // the words begin with, --ignoreVer to those whose first word they share.
@@ -167,8 +188,8 @@ int RunInfo(int argc, char** argv, HidDiagnosis& diagnosis) {
     maskTaken = maskTaken || (verb.takesMask && Names(verb, words));
     ignoreVerTaken = ignoreVerTaken || (verb.takesIgnoreVer && NameWords(verb)[0] == words[0]);
   }
-  if (options.maskGiven && !maskTaken) return UsageError("--flag belongs to firmware commands");
-  if (options.ignoreVersion && !ignoreVerTaken) return UsageError("--ignoreVer belongs to plan");
+  if (options.maskGiven && !maskTaken) return UsageError("--flag belongs to firmware commands", json);
+  if (options.ignoreVersion && !ignoreVerTaken) return UsageError("--ignoreVer belongs to plan", json);
 
   for (const Verb& verb : kVerbs) {
     const size_t operands = *verb.operands != '\0' ? 1 : 0;
@@ -176,7 +197,7 @@ int RunInfo(int argc, char** argv, HidDiagnosis& diagnosis) {
       return verb.run(options, operands != 0 ? words.back() : std::string(), diagnosis);
     }
   }
-  return UsageError("unknown command or wrong number of arguments: " + Joined(words, " "));
+  return UsageError("unknown command or wrong number of arguments: " + Joined(words, " "), json);
 }
 
 }  // namespace tessaro::info

@@ -87,7 +87,9 @@ std::string Printable(const std::string& text) {
 }
 
 void PrintJson(const Json& json) {
-  std::printf("%s\n", json.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
+  Json versioned = {{"schema", kJsonSchema}};
+  versioned.update(json);
+  std::printf("%s\n", versioned.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
 }
 
 Json ChecksJson(const std::vector<Check>& checks) {
@@ -212,7 +214,7 @@ Json ControllerJson(const CConnectionTLC& connection, const ControllerFacts& fac
   if (withVersion) {
     json["versionRead"] = facts.versionRead;
     json["pid"] = facts.versionRead ? Json(std::string(connection.pid)) : Json(nullptr);
-    json["vid"] = facts.versionRead ? Json(VidText(connection.vid, "")) : Json(nullptr);
+    json["vid"] = facts.versionRead ? Json(VidText(connection.vid)) : Json(nullptr);
     json["sensorId"] = facts.versionRead ? Json(connection.sensorId) : Json(nullptr);
     json["versionErrors"] = facts.versionErrors;
   }

@@ -27,8 +27,13 @@ std::string Joined(const std::vector<std::string>& lines, const char* separator)
 // window) as \xHH, the rest unchanged. JSON escapes them by itself.
 std::string Printable(const std::string& text);
 
-// Bytes from a controller or a file need not be UTF-8: such text is kept,
-// its bad bytes replaced, rather than ending the run.
+// The format of every JSON object the companion prints (schema/*.schema.json);
+// it changes when a key changes meaning or goes away.
+constexpr int kJsonSchema = 1;
+
+// The object with "schema" as its first key. Bytes from a controller or a
+// file need not be UTF-8: such text is kept, its bad bytes replaced, rather
+// than ending the run.
 void PrintJson(const Json& json);
 
 Json ChecksJson(const std::vector<Check>& checks);

@@ -31,6 +31,19 @@ const char* DecisionWord(PlanDecision decision) {
   return "controller unreadable";
 }
 
+// The same decisions in the words the result file uses for its outcomes.
+const char* DecisionJsonWord(PlanDecision decision) {
+  switch (decision) {
+    case PlanDecision::kUpdate: return "update";
+    case PlanDecision::kNoUpdate: return "no-update";
+    case PlanDecision::kRefused: return "refused";
+    case PlanDecision::kNoController: return "no-controller";
+    case PlanDecision::kBusy: return "busy";
+    case PlanDecision::kUnreadable: break;
+  }
+  return "unreadable";
+}
+
 int PlanExitCode(PlanDecision decision) {
   switch (decision) {
     case PlanDecision::kUpdate: return kExitOk;
@@ -122,15 +135,13 @@ int PrintPlan(const InfoOptions& options, const Plan& plan, Json json, const std
   const int exitCode = PlanExitCode(plan.decision);
   const bool update = plan.decision == PlanDecision::kUpdate;
   if (options.json) {
-    json["decision"] = DecisionWord(plan.decision);
+    json["decision"] = DecisionJsonWord(plan.decision);
     json["why"] = plan.why;
     json["lines"] = plan.lines;
     json.update(plan.detail);
-    if (update) {
-      json["outputReports"] = plan.outputReports;
-      json["inputReports"] = plan.inputReports;
-      json["minimumWaitMs"] = plan.minimumWaitMs;
-    }
+    json["outputReports"] = update ? Json(plan.outputReports) : Json(nullptr);
+    json["inputReports"] = update ? Json(plan.inputReports) : Json(nullptr);
+    json["minimumWaitMs"] = update ? Json(plan.minimumWaitMs) : Json(nullptr);
     json["tessaroCommand"] = command;
     json["tessaroExitCode"] = plan.tessaroExitCode;
     json["exitCode"] = exitCode;
@@ -178,8 +189,8 @@ void PlanFirmwareUpdate(const CConnectionTLC& connection, const FirmwareAnalysis
                   entry.kind.empty() ? "-" : entry.kind.c_str(), entry.length, entry.flashByteAddress);
     plan.detailText.push_back(text);
   }
-  plan.detail["fromVid"] = VidText(connection.vid, "");
-  plan.detail["toVid"] = VidText(analysis.image.vid, "");
+  plan.detail["fromVid"] = VidText(connection.vid);
+  plan.detail["toVid"] = VidText(analysis.image.vid);
   plan.detail["writes"] = writes;
 }
 
@@ -269,6 +280,7 @@ int RunPlanFirmware(const InfoOptions& options, const std::string& name, HidDiag
   ControllerFacts facts;
   FirmwareAnalysis analysis;
   Plan plan;
+  plan.detail = {{"fromVid", nullptr}, {"toVid", nullptr}, {"writes", nullptr}};
   if (TakeController(diagnosis, connection, facts, plan)) {
     DecideFirmware(options, name, connection, facts, analysis, plan);
   }
@@ -279,7 +291,7 @@ int RunPlanFirmware(const InfoOptions& options, const std::string& name, HidDiag
   json["controller"] = ControllerJson(connection, facts, true, false);
   PutMatches(json, ChosenDevice(), facts.matches);
   json["imagePid"] = image.valid ? Json(std::string(image.pid)) : Json(nullptr);
-  json["imageVid"] = image.valid ? Json(VidText(image.vid, "")) : Json(nullptr);
+  json["imageVid"] = image.valid ? Json(VidText(image.vid)) : Json(nullptr);
   std::string head = MatchesText(ChosenDevice(), facts.matches, facts.path);
   head += ControllerText(connection, facts, true, false);
   if (image.valid) {
@@ -294,6 +306,7 @@ int RunPlanConfig(const InfoOptions& options, const std::string& name, HidDiagno
   ControllerFacts facts;
   ConfigAnalysis analysis;
   Plan plan;
+  plan.detail = {{"fromVersion", nullptr}, {"toVersion", nullptr}};
   if (TakeController(diagnosis, connection, facts, plan)) {
     DecideConfig(options, name, connection, facts, analysis, plan);
   }

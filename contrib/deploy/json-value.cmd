@@ -8,8 +8,10 @@ rem
 rem The objects are written one member to a line, and the keys deploy\ reads
 rem (outcome; decision, pid, vid, imagePid, imageVid, configVersion,
 rem fileVersion) are each the only one of their name in the object: the first
-rem line naming the key holds its value. Everything deploy\ knows of the
-rem objects' form is in this file.
+rem line naming the key holds its value. Free text (station, unit) cannot
+rem pass for a key: its quotes are escaped. Everything deploy\ knows of the
+rem objects' form (schema 1: a VID is "01 00 00 02", a version a number) is in
+rem this file.
 setlocal EnableExtensions DisableDelayedExpansion
 if not exist "%~1" exit /b 1
 set "value="

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <typeinfo>
 #include <vector>
@@ -288,7 +289,19 @@ TEST(ParserExit, EndsTheProcessForHelpOrErrors) {
     p.addFlag("go", 'g', "go");
     if (c.required) p.addOption<int32_t>("need", 0, "needed", true, 0);
     const Args args(c.args);
-    EXPECT_EXIT(p.parseOrExit(args.argc(), args.argv()), ::testing::ExitedWithCode(c.exitCode), c.stderrStart);
+    EXPECT_EXIT(p.parseOrExit(args.argc(), args.argv()), ::testing::ExitedWithCode(c.exitCode),
+                c.stderrStart);
+    // The hook hears the same exit code and error just before, and its own
+    // output comes ahead of the parser's, which stays as it was.
+    const std::string heard = "^hook " + std::to_string(c.exitCode) + " " +
+                              (c.exitCode == 0 ? std::string() : std::string(c.stderrStart + 1)) +
+                              "[^\n]*\n" + (c.stderrStart + 1);
+    EXPECT_EXIT(p.parseOrExit(args.argc(), args.argv(),
+                              [](int code, const std::string& error) {
+                                std::fprintf(stderr, "hook %d %s\n", code, error.c_str());
+                                std::fflush(stderr);
+                              }),
+                ::testing::ExitedWithCode(c.exitCode), heard);
   }
 }
 

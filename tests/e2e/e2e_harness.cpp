@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <regex>
 #include <stdexcept>
@@ -30,6 +31,8 @@ std::string Environment(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : "";
 }
+
+int keptJsonCount = 0;
 
 // Kills the run's process group unless Disarm() comes first. The child is
 // waited for with a blocking waitpid; this only bounds a hung run.
@@ -343,6 +346,17 @@ int ExitCode(int32_t result) { return static_cast<int>(static_cast<uint32_t>(res
 std::string MaskTimestamps(const std::string& logText) {
   static const std::regex timestamp("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}:[0-9]{3} -> ");
   return std::regex_replace(logText, timestamp, "YYYY-MM-DD HH:MM:SS:mmm -> ");
+}
+
+const std::string& KeepForSchemaCheck(const std::string& json) {
+  const std::string folder = TESSARO_E2E_JSON_DIR;
+  std::error_code error;
+  fs::create_directories(folder, error);
+  // CTest runs each case in a process of its own, several at once.
+  const std::string name =
+      folder + "/" + std::to_string(getpid()) + "-" + std::to_string(++keptJsonCount) + ".json";
+  std::ofstream(name, std::ios::binary) << json;
+  return json;
 }
 
 }  // namespace tessaro::e2e

@@ -171,6 +171,11 @@ int ExitCode(int32_t result);
 // text "YYYY-MM-DD HH:MM:SS:mmm -> ", so that log files compare exactly.
 std::string MaskTimestamps(const std::string& logText);
 
+// Keeps a JSON text a program printed or wrote, for the schema check that
+// follows the suite (tools/validate-json), in the folder the build names.
+// Returns the text.
+const std::string& KeepForSchemaCheck(const std::string& json);
+
 // The log file's name in the working directory.
 constexpr const char* kLogFile = "TessaroLogFile.txt";
 

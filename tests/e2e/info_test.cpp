@@ -23,7 +23,7 @@ constexpr int kOk = 0, kNoUpdate = 1, kRefused = 2, kNoController = 3, kUnreadab
 
 Json JsonOf(const RunResult& run) {
   try {
-    return Json::parse(run.out);
+    return Json::parse(KeepForSchemaCheck(run.out));
   } catch (const Json::exception& error) {
     ADD_FAILURE() << error.what() << "\n" << run.out;
     return Json::object();
@@ -124,7 +124,7 @@ TEST(Info, DevicesOfEachSimulatedHost) {
                                              c.name != std::string("VERSION of another length"));
     if (controller["versionRead"].get<bool>()) {
       EXPECT_EQ(controller["pid"], "TS01");
-      EXPECT_EQ(controller["vid"], "01000001");
+      EXPECT_EQ(controller["vid"], "01 00 00 01");
       EXPECT_EQ(controller["sensorId"], 3);
     } else {
       EXPECT_EQ(controller["versionErrors"].back(), "error     : Failed read VERSION, retry=1");
@@ -214,7 +214,7 @@ TEST(Info, FirmwareTableAndMask) {
     EXPECT_EQ(json["size"], SampleFirmware().bytes.size());
     EXPECT_EQ(json["sha256"].get<std::string>().size(), 64u);
     EXPECT_EQ(json["pid"], "TS01");
-    EXPECT_EQ(json["vid"], "01000002");
+    EXPECT_EQ(json["vid"], "01 00 00 02");
     ASSERT_EQ(json["entries"].size(), c.selected.size());
     uint64_t offset = 256;
     for (size_t i = 0; i < c.selected.size(); ++i) {
@@ -303,24 +303,24 @@ TEST(Info, PlanOfEachOutcome) {
   const std::string corrupt = SampleFirmware().bytes.substr(0, 300);
   const std::vector<Case> cases = {
       {"firmware update", {"firmware", "fw.bin"}, {SampleFirmware()}, "", "update", kOk, 0},
-      {"another PID", {"firmware", "fw.bin"}, {SampleFirmware()}, R"("pid": "TS02")", "no update", kNoUpdate, 0},
-      {"same VID", {"firmware", "fw.bin"}, {SampleFirmware()}, R"("vid": "01000002")", "no update", kNoUpdate, 0},
+      {"another PID", {"firmware", "fw.bin"}, {SampleFirmware()}, R"("pid": "TS02")", "no-update", kNoUpdate, 0},
+      {"same VID", {"firmware", "fw.bin"}, {SampleFirmware()}, R"("vid": "01000002")", "no-update", kNoUpdate, 0},
       {"same VID, ignored", {"firmware", "fw.bin", "-i"}, {SampleFirmware()}, R"("vid": "01000002")", "update", kOk, 0},
       {"image damaged", {"firmware", "fw.bin"}, {{"fw.bin", corrupt}}, "", "refused", kRefused, -2},
       {"mask without Q5", {"firmware", "fw.bin", "--flag", "68"}, {SampleFirmware()}, "", "refused", kRefused, -1},
-      {"no controller", {"firmware", "fw.bin"}, {SampleFirmware()}, R"("present": false)", "no controller",
+      {"no-controller", {"firmware", "fw.bin"}, {SampleFirmware()}, R"("present": false)", "no-controller",
        kNoController, -1},
       {"VERSION unreadable", {"firmware", "fw.bin"}, {SampleFirmware()}, R"("faults": {"readFailures": {"8240": 5}})",
-       "controller unreadable", kUnreadable, -2},
+       "unreadable", kUnreadable, -2},
       {"configuration update", {"config", "cfg.txt"}, {SampleConfig()}, "", "update", kOk, 0},
       {"same version", {"config", "cfg.txt"}, {SampleConfig()}, WithConfig(testing::BalancedCfgBytes(0x85, {0})),
-       "no update", kNoUpdate, -6},
+       "no-update", kNoUpdate, -6},
       {"newer version, ignored", {"config", "cfg.txt", "--ignoreVer"}, {SampleConfig()},
        WithConfig(testing::BalancedCfgBytes(0x90, {0})), "update", kOk, 0},
       {"head unreadable", {"config", "cfg.txt"}, {SampleConfig()}, R"("faults": {"readFailures": {"8050": 1}})",
        "update", kOk, 0},
       {"configuration damaged", {"config", "cfg.txt"}, {{"cfg.txt", "0x80,0x01,0x7E"}}, "", "refused", kRefused, -2},
-      {"no controller for it", {"config", "cfg.txt"}, {SampleConfig()}, R"("present": false)", "no controller",
+      {"no controller for it", {"config", "cfg.txt"}, {SampleConfig()}, R"("present": false)", "no-controller",
        kNoController, -1},
   };
   for (const Case& c : cases) {
@@ -497,7 +497,7 @@ TEST(Info, ControllerHeldByAnotherProcess) {
   EXPECT_FALSE(listing["interfaces"][0]["taken"].get<bool>());
   EXPECT_EQ(plan.exitCode, kBusy) << plan.out;
   const Json decision = JsonOf(plan);
-  EXPECT_EQ(decision["decision"], "controller busy");
+  EXPECT_EQ(decision["decision"], "busy");
   EXPECT_EQ(decision["tessaroExitCode"], -1);
   EXPECT_EQ(decision["lines"][0].get<std::string>().rfind("error     : controller in use by another process", 0), 0u);
 }
@@ -558,7 +558,19 @@ TEST(Info, CommandLine) {
     EXPECT_EQ(run.exitCode, c.exitCode);
     EXPECT_EQ(run.err.rfind(TextMode(c.errStart), 0), 0u) << run.err;
     EXPECT_TRUE(Timeline(run).empty());
+    if (c.exitCode != kUsage) continue;
+    // With --json the same error is also an object on standard output.
+    std::vector<std::string> args = {"--json"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const RunResult json = RunInfoSim(args, {SimState()});
+    EXPECT_EQ(json.exitCode, kUsage);
+    const Json error = JsonOf(json);
+    EXPECT_EQ(("tessaro-info: " + error["error"].get<std::string>() + "\n").rfind(c.errStart, 0), 0u) << json.out;
+    EXPECT_EQ(error["exitCode"], kUsage);
   }
+  const RunResult version = RunInfoSim({"--version"}, {SimState()});
+  EXPECT_EQ(version.exitCode, kOk);
+  EXPECT_EQ(version.out, TextMode("1.0.1.3\n"));
 }
 
 }  // namespace

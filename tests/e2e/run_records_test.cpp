@@ -33,6 +33,13 @@ namespace {
 using Json = nlohmann::json;
 
 const std::vector<std::string> kBoth = {"TESSARO_RESULT=result.json", "TESSARO_TRACE=field.trace"};
+// Free text as a production line would give it, quotes and all.
+const std::vector<std::string> kFiled = {"TESSARO_RESULT=result.json", "TESSARO_STATION=line 3 \"east\"\\bay",
+                                         "TESSARO_UNIT=SN-0042 \xc3\xa9"};
+const std::string kFirstCollection = "\\\\?\\hid#tessaro-sim&col01";
+
+// The result file, kept for the schema check.
+Json ResultOf(const RunResult& run) { return Json::parse(KeepForSchemaCheck(run.ReadFile("result.json"))); }
 
 // Every member of `expected` is in `actual` with the same value; objects are
 // compared member by member, so a case names only what it is about.
@@ -101,7 +108,8 @@ TEST(RunRecords, ResultFileForEveryOutcome) {
        {{"result", 255}, {"exitCode", 255}, {"options", {{"prop", "CfgVer"}}},
         {"property", {{"name", "cfgver"}, {"cfgVersion", 255}}}}},
       {"updated", {"-f", "--file", "fw.bin"}, {SimState(), SampleFirmware()},
-       {{"job", "firmware"}, {"result", 0}, {"options", {{"file", "fw.bin"}, {"flag", 2116}, {"ignoreVer", false}}},
+       {{"job", "firmware"}, {"result", 0}, {"controller", kFirstCollection},
+        {"options", {{"file", "fw.bin"}, {"flag", 2116}, {"ignoreVer", false}}},
         {"before", {{"pid", "TS01"}, {"vid", "01 00 00 01"}, {"vidNumber", 0x01000001}, {"sensorId", 3}}},
         {"after", {{"vid", "01 00 00 02"}}},
         {"file", {{"name", "fw.bin"}, {"size", firmware.size()}, {"sha256", Sha256Of(firmware)}}},
@@ -120,7 +128,7 @@ TEST(RunRecords, ResultFileForEveryOutcome) {
        {SimState(R"("faults": {"commandFailures": {"10": 3}})"), SampleFirmware()},
        {{"result", -2}, {"exitCode", 254}, {"lastError", "error     : Update fw finish ERROR"}}},
       {"no-controller", {"-p", "sensorid"}, {SimState(R"("present": false)")},
-       {{"result", 255}, {"lastError", "error     : open TLC failed"}}},
+       {{"result", 255}, {"lastError", "error     : open TLC failed"}, {"controller", nullptr}}},
       {"refused-file", {"-c", "--file", "missing.txt"}, {SimState()},
        {{"result", -2}, {"before", {{"cfgVersion", 0x84}}}}},
       {"refused-file", {"-f", "--file", "fw.bin"}, {SimState(), {"fw.bin", badChecksum}},
@@ -136,10 +144,13 @@ TEST(RunRecords, ResultFileForEveryOutcome) {
   };
   for (const OutcomeCase& c : cases) {
     SCOPED_TRACE(std::string(c.outcome) + " " + c.args.back());
-    const RunResult run = RunSim(c.args, c.files, kBoth);
+    const RunResult run = RunSim(c.args, c.files, kFiled);
     ASSERT_TRUE(run.HasFile("result.json"));
-    const Json result = Json::parse(run.ReadFile("result.json"));
+    const Json result = ResultOf(run);
+    EXPECT_EQ(result["schema"], 1);
     EXPECT_EQ(result["program"], "tessaro-sim");
+    EXPECT_EQ(result["station"], "line 3 \"east\"\\bay");
+    EXPECT_EQ(result["unit"], "SN-0042 \xc3\xa9");
     EXPECT_EQ(result["version"], "1.0.1.3");
     EXPECT_EQ(result["outcome"], c.outcome);
     EXPECT_EQ(result["exitCode"], run.exitCode);
@@ -162,7 +173,7 @@ TEST(RunRecords, BusyControllerEndsAsBusy) {
   const RunResult run = RunIn(folder, {"-f", "--file", "fw.bin"});
   unsetenv("TESSARO_RESULT");
   close(fd);
-  const Json result = Json::parse(run.ReadFile("result.json"));
+  const Json result = ResultOf(run);
   EXPECT_EQ(result["outcome"], "busy");
   EXPECT_EQ(result["result"], -1);
   EXPECT_EQ(result["lastError"],
@@ -175,7 +186,8 @@ TEST(RunRecords, KilledRunLeavesNoEarlierResult) {
   // Real time: the absent controller's first 2000 ms wait, after the first
   // walk, is where the kill lands, however slowly the program starts.
   const RunResult folder =
-      Folder({{kStateFile, "{\"present\": false}\n"}, {"result.json", "{\"outcome\": \"read\"}\n"}});
+      Folder({{kStateFile, "{\"present\": false}\n"},
+              {"result.json", R"({"program": "tessaro-sim", "outcome": "read", "result": 0, "exitCode": 0})"}});
   setenv("TESSARO_RESULT", "result.json", 1);
   StartedRun run = Start(folder, {"-p", "vid"});
   unsetenv("TESSARO_RESULT");
@@ -189,14 +201,59 @@ TEST(RunRecords, KilledRunLeavesNoEarlierResult) {
   EXPECT_FALSE(cut.HasFile("result.json"));
 }
 
-// The runs that reach no job but --version, usage and refused command lines
-// leave no result, as they leave no log.
-TEST(RunRecords, NoResultWithoutAParsedCommandLine) {
+// After a run that updated, --version and usage leave no result, as they
+// leave no log, and a command line the parser refuses leaves its own: none
+// of them leaves the earlier one standing.
+TEST(RunRecords, NoEarlierResultOutlivesAnEndedCommandLine) {
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{{"-v"}, {"-?"}, {"--bogus"}}) {
     SCOPED_TRACE(args[0]);
-    const RunResult run = RunSim(args, {}, kBoth);
-    EXPECT_FALSE(run.HasFile("result.json"));
-    EXPECT_FALSE(run.HasFile("field.trace"));
+    const RunResult folder = Folder({SimState(), SampleFirmware()});
+    setenv("TESSARO_RESULT", "result.json", 1);
+    const RunResult updated = RunIn(folder, {"-f", "--file", "fw.bin"});
+    ASSERT_EQ(ResultOf(updated)["outcome"], "updated");
+    const RunResult run = RunIn(folder, args);
+    unsetenv("TESSARO_RESULT");
+    if (args[0] != "--bogus") {
+      EXPECT_FALSE(run.HasFile("result.json"));
+      continue;
+    }
+    const Json result = ResultOf(run);
+    EXPECT_EQ(result["outcome"], "refused-options");
+    EXPECT_EQ(result["result"], 1);
+    EXPECT_EQ(result["exitCode"], run.exitCode);
+    EXPECT_TRUE(result["options"].is_null());
+    EXPECT_EQ(TextMode(result["lastMessage"].get<std::string>() + "\n"), run.err.substr(0, run.err.find('\n') + 1));
+  }
+}
+
+// TESSARO_RESULT naming anything but an earlier result (a folder, the log,
+// the image the job reads, any other file) leaves it as it was: one line on
+// standard error, no result, and the run as it is without the variable.
+TEST(RunRecords, OnlyAnEarlierResultIsReplaced) {
+  const std::string firmware = samples::SampleFirmwareImage();
+  const std::vector<std::pair<std::string, std::vector<InputFile>>> cases = {
+      {"folder", {{"folder/kept.txt", "x"}}},
+      {kLogFile, {{kLogFile, "an earlier run's log\n"}}},
+      {"fw.bin", {}},
+      {"notes.json", {{"notes.json", "{\"outcome\": \"updated\"}\n"}}},
+  };
+  for (const auto& [name, extra] : cases) {
+    SCOPED_TRACE(name);
+    std::vector<InputFile> files = {SimState(), SampleFirmware()};
+    files.insert(files.end(), extra.begin(), extra.end());
+    const RunResult plain = RunSim({"-f", "--file", "fw.bin"}, files);
+    const RunResult run = RunSim({"-f", "--file", "fw.bin"}, files, {"TESSARO_RESULT=" + name});
+    EXPECT_EQ(run.err, TextMode(name + ": not a result file, left as it is; no result is written\n"));
+    EXPECT_EQ(run.out, plain.out);
+    EXPECT_EQ(run.exitCode, plain.exitCode);
+    EXPECT_EQ(run.ReadFile("fw.bin"), firmware);
+    if (name == "folder") {
+      EXPECT_EQ(run.ReadFile("folder/kept.txt"), "x");
+    } else if (name == "notes.json") {
+      EXPECT_EQ(run.ReadFile(name), extra[0].bytes);
+    } else if (name == kLogFile) {
+      EXPECT_EQ(MaskTimestamps(run.ReadFile(kLogFile)), MaskTimestamps(plain.ReadFile(kLogFile)));
+    }
   }
 }
 

@@ -85,15 +85,21 @@ from ansible.module_utils.basic import AnsibleModule
 # tessaro-info's plan and tessaro's result record may grow new keys or change
 # their form; everything below these two functions sees only what they return.
 
+# The plan's decisions (schema 1) as tessaro-info's text words them, for msg.
+PLAN_WORDS = {'no-update': 'no update', 'no-controller': 'no controller', 'busy': 'controller busy',
+              'unreadable': 'controller unreadable', 'refused': 'refused'}
+
+
 def read_plan(plan):
     """Turns the plan object into (verdict, text): verdict is 'change',
     'current' (nothing would change), or 'fail'."""
     decision = plan.get('decision')
     why = plan.get('why') or ''
-    text = decision if not why else '%s: %s' % (decision, why)
+    word = PLAN_WORDS.get(decision, decision)
+    text = word if not why else '%s: %s' % (word, why)
     if decision == 'update':
         return 'change', 'would update: ' + why
-    if decision == 'no update':
+    if decision == 'no-update':
         return 'current', text
     lines = plan.get('lines') or []
     if lines:
