@@ -292,10 +292,11 @@ TEST(ParserExit, EndsTheProcessForHelpOrErrors) {
     EXPECT_EXIT(p.parseOrExit(args.argc(), args.argv()), ::testing::ExitedWithCode(c.exitCode),
                 c.stderrStart);
     // The hook hears the same exit code and error just before, and its own
-    // output comes ahead of the parser's, which stays as it was.
+    // output comes ahead of the parser's, which stays as it was. (Only what
+    // both of googletest's regular expressions take: MinGW's has no [^...].)
     const std::string heard = "^hook " + std::to_string(c.exitCode) + " " +
                               (c.exitCode == 0 ? std::string() : std::string(c.stderrStart + 1)) +
-                              "[^\n]*\n" + (c.stderrStart + 1);
+                              ".*\n" + (c.stderrStart + 1);
     EXPECT_EXIT(p.parseOrExit(args.argc(), args.argv(),
                               [](int code, const std::string& error) {
                                 std::fprintf(stderr, "hook %d %s\n", code, error.c_str());
