@@ -17,6 +17,24 @@ std::wstring ControllerLockName(const std::wstring& devicePath) {
   return name;
 }
 
+void AppendUtf8(std::string& text, uint32_t c) {
+  if (c < 0x80) {
+    text.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    text.push_back(static_cast<char>(0xC0 | c >> 6));
+    text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    text.push_back(static_cast<char>(0xE0 | c >> 12));
+    text.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+    text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    text.push_back(static_cast<char>(0xF0 | c >> 18));
+    text.push_back(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
+    text.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+    text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
 std::string Utf8(const std::wstring& text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -30,21 +48,7 @@ std::string Utf8(const std::wstring& text) {
       }
     }
     if (c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) c = 0xFFFD;
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | c >> 6));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | c >> 12));
-      out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | c >> 18));
-      out.push_back(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
+    AppendUtf8(out, c);
   }
   return out;
 }

@@ -120,8 +120,7 @@ bool SameDevicePath(const std::string& a, const std::string& b);
 HidBackend& TheHid();
 HidBackend* InstallHid(HidBackend* backend);
 
-// Device paths are wide; listings and records are UTF-8 (a bad code unit
-// becomes U+FFFD).
-std::string Utf8(const std::wstring& text);
+// One code point appended to UTF-8 text.
+void AppendUtf8(std::string& text, uint32_t codePoint);
 
 }  // namespace tessaro

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/hex.h"
+#include "base/hid.h"
 #include "base/output_file.h"
 
 namespace tessaro::trace {
@@ -14,24 +15,6 @@ bool IsWriteReportWithMoreToCome(const std::string& line) { return line.compare(
 
 // Enough for every report of a 4096-byte register write, held until its last.
 constexpr size_t kBufferBytes = 64 * 1024;
-
-void AppendUtf8(std::string& text, uint32_t c) {
-  if (c < 0x80) {
-    text.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    text.push_back(static_cast<char>(0xC0 | c >> 6));
-    text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    text.push_back(static_cast<char>(0xE0 | c >> 12));
-    text.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-    text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    text.push_back(static_cast<char>(0xF0 | c >> 18));
-    text.push_back(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
-    text.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-    text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
 
 // wchar_t is UTF-16 on Windows and UTF-32 elsewhere; a lone surrogate is
 // written as the code unit it is, never dropped.
