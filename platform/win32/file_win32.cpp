@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/device_name.h"
+#include "platform/win32/system_words.h"
 
 namespace tessaro {
 namespace {
@@ -133,17 +134,8 @@ void Win32FileSystem::Close(FileHandle file) {
 uint32_t Win32FileSystem::LastError() { return lastError_; }
 
 std::string Win32FileSystem::ErrorText(uint32_t error) {
-  char text[256] = {};
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                      text, sizeof text, nullptr);
-  std::string message(text, length);
-  // The system's message ends in ".\r\n"; the line is the caller's to end.
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ' ||
-                              message.back() == '.')) {
-    message.pop_back();
-  }
-  if (message.empty()) message = "system error";
-  return message + " (error " + std::to_string(error) + ")";
+  const std::string words = SystemWords(error);
+  return (words.empty() ? "system error" : words) + " (error " + std::to_string(error) + ")";
 }
 
 bool Win32FileSystem::Delete(const char* name) {

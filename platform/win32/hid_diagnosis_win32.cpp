@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/system_words.h"
 #include "platform/win32/win32_api.h"
 #include "platform/windows_hid_ids.h"
 
@@ -154,16 +155,10 @@ class Win32Diagnosis final : public HidDiagnosis {
 
  private:
   static std::string Message(uint32_t error) {
-    char text[256] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                        text, sizeof text, nullptr);
-    std::string message(text, length);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ' ||
-                                message.back() == '.')) {
-      message.pop_back();
-    }
-    return message.empty() ? "unknown" : message;
+    const std::string words = SystemWords(error);
+    return words.empty() ? "unknown" : words;
   }
+
 };
 
 }  // namespace

@@ -4,6 +4,22 @@
 
 #include "base/output_file.h"
 #include "platform/device_name.h"
+#include "platform/win32/system_words.h"
+
+namespace tessaro {
+
+std::string SystemWords(uint32_t error) {
+  char text[256] = {};
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                      text, sizeof text, nullptr);
+  std::string words(text, length);
+  while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.' || words.back() == ' ')) {
+    words.pop_back();
+  }
+  return words;
+}
+
+}  // namespace tessaro
 
 namespace tessaro::output {
 namespace {
@@ -74,15 +90,8 @@ void Close(Handle file) {
 }
 
 std::string ErrorText(uint32_t error) {
-  char text[256] = {};
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                      text, sizeof text, nullptr);
-  std::string words(text, length);
-  while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.' || words.back() == ' ')) {
-    words.pop_back();
-  }
-  if (words.empty()) words = "error " + std::to_string(error);
-  return words;
+  const std::string words = SystemWords(error);
+  return words.empty() ? "error " + std::to_string(error) : words;
 }
 
 bool WouldWait(uint32_t) { return false; }
