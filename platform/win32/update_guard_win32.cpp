@@ -204,6 +204,11 @@ Win32UpdateGuard::Win32UpdateGuard(uint32_t graceMs) : state_(new State) {
 
 Win32UpdateGuard::~Win32UpdateGuard() {
   End();
+  // The process must not end while the window's thread is still in the
+  // middle of making its window: under Wine that thread may hold the
+  // loader's lock while the display driver loads, and an exit then hangs
+  // until the system kills the process, losing its exit code.
+  if (state_->endingWritten == 0) JoinWindowThread(kLateWindowMs);
   SetConsoleCtrlHandler(ConsoleHandler, FALSE);
   if (theState == state_) theState = nullptr;
   // A thread that holds a session's end may still be waiting on the event:
@@ -215,6 +220,8 @@ Win32UpdateGuard::~Win32UpdateGuard() {
 
 void Win32UpdateGuard::Begin() {
   if (state_->updating != 0) return;
+  // An earlier update's window still coming up: one window at a time.
+  JoinWindowThread(kLateWindowMs);
   ResetEvent(state_->idle);
   InterlockedExchange(&state_->updating, 1);
   // The display too: the inbox HID-over-I2C driver powers its device down
@@ -241,22 +248,25 @@ void Win32UpdateGuard::End() {
   InterlockedExchange(&state_->updating, 0);
   SetEvent(state_->idle);
   if (state_->windowStop != nullptr) SetEvent(state_->windowStop);
-  if (state_->windowThread != nullptr) {
+  if (state_->windowThread != nullptr && state_->endingWritten == 0) {
     // A window that exists is gone when the update has ended, unless its
     // thread holds a session's end, keeping the process alive while the
-    // run finishes. A window still coming up is not waited for: it sees
-    // the stop as soon as it exists.
-    if (state_->endingWritten == 0 && WaitForSingleObject(state_->windowReady, 0) == WAIT_OBJECT_0) {
-      WaitForSingleObject(state_->windowThread, 2000);
-    }
-    CloseHandle(state_->windowThread);
-    state_->windowThread = nullptr;
+    // run finishes. A window still coming up is not waited for here: it
+    // sees the stop as soon as it exists, and the guard's end waits for it.
+    if (WaitForSingleObject(state_->windowReady, 0) == WAIT_OBJECT_0) JoinWindowThread(2000);
   }
   for (HANDLE* event : {&state_->windowStop, &state_->windowReady}) {
     if (*event != nullptr) CloseHandle(*event);
     *event = nullptr;
   }
   SetThreadExecutionState(ES_CONTINUOUS);
+}
+
+void Win32UpdateGuard::JoinWindowThread(unsigned long waitMs) {
+  if (state_->windowThread == nullptr) return;
+  WaitForSingleObject(state_->windowThread, waitMs);
+  CloseHandle(state_->windowThread);
+  state_->windowThread = nullptr;
 }
 
 }  // namespace tessaro

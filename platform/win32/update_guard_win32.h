@@ -10,6 +10,9 @@ namespace tessaro {
 // after such an event, and a handler still running then is cut anyway.
 constexpr uint32_t kSessionEndGraceMs = 4500;
 
+// How long the guard's end waits for a hidden window still coming up.
+constexpr uint32_t kLateWindowMs = 5000;
+
 // The class of the hidden window that holds a restart while an update runs.
 constexpr wchar_t kSessionWindowClass[] = L"TessaroUpdateInProgress";
 
@@ -49,6 +52,9 @@ class Win32UpdateGuard final : public UpdateGuard {
   struct State;
 
  private:
+  // Waits up to waitMs for the hidden window's thread to end, then lets it go.
+  void JoinWindowThread(unsigned long waitMs);
+
   State* state_;
 };
 
