@@ -116,12 +116,16 @@ void WriteFiles(const std::string& dir, const std::vector<InputFile>& files) {
   }
 }
 
+}  // namespace
+
 struct SpawnOptions {
   std::vector<std::string> environment;
   uint64_t fileSizeLimitBytes = 0;
   std::vector<int> closedStreams;
   bool native = false;  // the native build's program whatever is under test
 };
+
+namespace {
 
 // Starts the program in workDir, its output into files of captureDir, in a
 // process group of its own. A file size limit (0: none) makes writes past
@@ -272,28 +276,29 @@ RunResult Folder(const std::vector<InputFile>& files) {
   return result;
 }
 
-StartedRun Start(const RunResult& in, const std::vector<std::string>& args, Program program,
-                 uint64_t fileSizeLimitBytes) {
+StartedRun StartedRun::Launch(const RunResult& in, const std::vector<std::string>& args, Program program,
+                              const SpawnOptions& spawn) {
   StartedRun run;
   run.result_.workDir_ = in.workDir_;
   run.capture_ = std::make_shared<testing::TempDir>();
-  SpawnOptions spawn;
-  spawn.fileSizeLimitBytes = fileSizeLimitBytes;
   run.pid_ = Spawn(in.dir(), run.capture_->path(), args, program, spawn);
   return run;
+}
+
+StartedRun Start(const RunResult& in, const std::vector<std::string>& args, Program program,
+                 uint64_t fileSizeLimitBytes) {
+  SpawnOptions spawn;
+  spawn.fileSizeLimitBytes = fileSizeLimitBytes;
+  return StartedRun::Launch(in, args, program, spawn);
 }
 
 bool HasNativeBuild() { return !Environment("TESSARO_E2E_NATIVE_BIN_DIR").empty(); }
 
 StartedRun StartNative(const RunResult& in, const std::vector<std::string>& args, Program program) {
   if (!HasNativeBuild()) throw std::runtime_error("TESSARO_E2E_NATIVE_BIN_DIR is not set");
-  StartedRun run;
-  run.result_.workDir_ = in.workDir_;
-  run.capture_ = std::make_shared<testing::TempDir>();
   SpawnOptions spawn;
   spawn.native = true;
-  run.pid_ = Spawn(in.dir(), run.capture_->path(), args, program, spawn);
-  return run;
+  return StartedRun::Launch(in, args, program, spawn);
 }
 
 RunResult RunIn(const RunResult& in, const std::vector<std::string>& args, Program program) {

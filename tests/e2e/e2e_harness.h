@@ -75,6 +75,7 @@ struct RunOptions {
 std::shared_ptr<testing::TempDir> SharedWorkDir();
 
 class StartedRun;
+struct SpawnOptions;
 
 class RunResult {
  public:
@@ -95,8 +96,7 @@ class RunResult {
  private:
   friend RunResult RunTool(const std::vector<std::string>&, const std::vector<InputFile>&, const RunOptions&);
   friend RunResult Folder(const std::vector<InputFile>&);
-  friend StartedRun Start(const RunResult&, const std::vector<std::string>&, Program, uint64_t);
-  friend StartedRun StartNative(const RunResult&, const std::vector<std::string>&, Program);
+  friend class StartedRun;
   std::shared_ptr<testing::TempDir> workDir_;
 };
 
@@ -119,6 +119,8 @@ class StartedRun {
   friend StartedRun Start(const RunResult&, const std::vector<std::string>&, Program, uint64_t);
   friend StartedRun StartNative(const RunResult&, const std::vector<std::string>&, Program);
   StartedRun() = default;
+  static StartedRun Launch(const RunResult& in, const std::vector<std::string>& args, Program program,
+                           const SpawnOptions& spawn);
   int pid_ = -1;
   RunResult result_;
   std::shared_ptr<testing::TempDir> capture_;

@@ -48,6 +48,15 @@ std::string Config() {
   return testing::CfgText(testing::BalancedCfgBytes(0x85, body));
 }
 
+// A firmware the simulator's controller takes: its PID, a newer VID.
+std::string Firmware() {
+  testing::FwImageSpec firmware;
+  firmware.pidField = "TS01";
+  firmware.vid = {0x01, 0x00, 0x00, 0x02};
+  firmware.subs = testing::NeededSubFirmwares();
+  return testing::BuildFwImage(firmware);
+}
+
 std::vector<std::string> ConfigJob(const std::string& name) { return {"-d", "-c", "--file", name}; }
 
 size_t Count(const std::string& text, const std::string& part) {
@@ -317,16 +326,12 @@ TEST(LogStress, FifoAtTheLogPathStreamsTheLog) {
 // open, a firmware update after its first chunk). The FIFO stays a FIFO.
 TEST(LogStress, FifoWithoutAReaderIsALogThatCannotBeOpened) {
   if (IsWindowsBuild()) GTEST_SKIP() << "a FIFO at the log path: native runs only";
-  testing::FwImageSpec firmware;
-  firmware.pidField = "TS01";
-  firmware.vid = {0x01, 0x00, 0x00, 0x02};
-  firmware.subs = testing::NeededSubFirmwares();
   const std::vector<std::vector<std::string>> jobs = {
       ConfigJob("cfg.txt"), {"-f", "--file", "fw.bin"}, {"-p", "vid"}};
   for (const std::vector<std::string>& job : jobs) {
     SCOPED_TRACE(job[0] + " " + job[1]);
     const std::vector<InputFile> files = {
-        {"tessaro-sim.json", kState}, {"cfg.txt", Config()}, {"fw.bin", testing::BuildFwImage(firmware)}};
+        {"tessaro-sim.json", kState}, {"cfg.txt", Config()}, {"fw.bin", Firmware()}};
     const RunResult baseline = RunSim(job, files);
     testing::TempDir dir;
     for (const InputFile& file : files) testing::WriteFileBytes(dir.File(file.name), file.bytes);
@@ -346,12 +351,8 @@ TEST(LogStress, FifoWithoutAReaderIsALogThatCannotBeOpened) {
 // counted once each on standard error.
 TEST(LogStress, FifosWhoseReadersStopNeverHoldTheJob) {
   if (IsWindowsBuild()) GTEST_SKIP() << "FIFOs: native runs only";
-  testing::FwImageSpec firmware;
-  firmware.pidField = "TS01";
-  firmware.vid = {0x01, 0x00, 0x00, 0x02};
-  firmware.subs = testing::NeededSubFirmwares();
   const std::vector<std::string> job = {"-d", "-f", "--file", "fw.bin"};
-  const std::vector<InputFile> files = {{"tessaro-sim.json", kState}, {"fw.bin", testing::BuildFwImage(firmware)}};
+  const std::vector<InputFile> files = {{"tessaro-sim.json", kState}, {"fw.bin", Firmware()}};
   const RunResult baseline = RunSim(job, files);
   testing::TempDir dir;
   for (const InputFile& file : files) testing::WriteFileBytes(dir.File(file.name), file.bytes);
