@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <regex>
 #include <string>
@@ -184,6 +185,36 @@ TEST(Win32UpdateGuardTest, RestartIsRefusedWhileAnUpdateRuns) {
   EXPECT_NE(WindowAfterMs(kWindowWaitMs, true), nullptr);
   guard.End();
   EXPECT_EQ(WindowAfterMs(kWindowWaitMs, false), nullptr);
+}
+
+// The threads of this process now.
+int ThreadCount() {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  int count = 0;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+  }
+  CloseHandle(snapshot);
+  return count;
+}
+
+// An update too short for its window to come up: the run's end still waits
+// for the window's thread, so the process never ends while that thread is
+// half-way through making it.
+TEST(Win32UpdateGuardTest, TheGuardsEndWaitsForAWindowStillComingUp) {
+  HandlerOutput output;
+  const int before = ThreadCount();
+  ASSERT_GT(before, 0);
+  {
+    Win32UpdateGuard guard;
+    guard.Begin();
+    guard.End();
+  }
+  EXPECT_EQ(ThreadCount(), before);
+  EXPECT_EQ(FindWindowW(kSessionWindowClass, nullptr), nullptr);
 }
 
 // A console of the test's own, in the OEM code page of a Western PC: the
